@@ -1,0 +1,7 @@
+#include "run.h"
+
+// Arguments are accepted and ignored: the run has no options.
+int main(void)
+{
+    return run_demo();
+}

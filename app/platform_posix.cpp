@@ -1,0 +1,225 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The signals that end the run early and are then re-raised.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile sig_atomic_t noted_signal;
+sigset_t interrupt_set;
+
+// Only notes the signal; the run checks it between steps. A second interrupt
+// while the first is being handled ends the process at once.
+extern "C" void note_interrupt(int sig)
+{
+    if (noted_signal != 0) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+        return;
+    }
+    noted_signal = sig;
+}
+
+void open_missing_standard_descriptors(void)
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // open takes the lowest free descriptor, which is fd itself.
+        int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
+}
+
+void watch_interrupts(void)
+{
+    sigemptyset(&interrupt_set);
+    for (int sig : kInterrupts) {
+        sigaddset(&interrupt_set, sig);
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        // A signal ignored at start (nohup, a background job) stays ignored.
+        if (previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = note_interrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: a blocking read must return
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+// Waits, with interrupts blocked except inside ppoll so that none can slip
+// in between the check and the wait, until fd is readable (fd >= 0), the
+// time runs out (timeout not NULL) or an interrupt is noted.
+void wait_unless_interrupted(int fd, const struct timespec *timeout)
+{
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &interrupt_set, &previous);
+    struct timespec deadline {};
+    if (timeout != nullptr) {
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += timeout->tv_sec;
+        deadline.tv_nsec += timeout->tv_nsec;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec++;
+            deadline.tv_nsec -= 1000000000L;
+        }
+    }
+    while (noted_signal == 0) {
+        struct timespec left {};
+        struct timespec *wait = nullptr;
+        if (timeout != nullptr) {
+            struct timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            left.tv_sec = deadline.tv_sec - now.tv_sec;
+            left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
+            if (left.tv_nsec < 0) {
+                left.tv_sec--;
+                left.tv_nsec += 1000000000L;
+            }
+            if (left.tv_sec < 0)
+                break;
+            wait = &left;
+        }
+        struct pollfd poll_fd = {fd, POLLIN, 0};
+        int ready = ppoll(&poll_fd, fd >= 0 ? 1 : 0, wait, &previous);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            break;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+} // namespace
+
+void prepare_process(void)
+{
+    open_missing_standard_descriptors();
+    // A console reader that went away makes writes fail, not the process.
+    signal(SIGPIPE, SIG_IGN);
+    watch_interrupts();
+}
+
+bool is_terminal(FILE *stream)
+{
+    return isatty(fileno(stream)) == 1;
+}
+
+FILE *open_log_file(const char *name, char *why, size_t why_size)
+{
+    // Opened without truncating: another run's log is emptied only after
+    // the lock shows that no run holds it.
+    int fd = open(name, O_RDWR | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        snprintf(why, why_size, "%s", strerror(errno));
+        return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        snprintf(why, why_size, "%s",
+                 errno == EWOULDBLOCK ? "in use by another run" : strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    // Only a regular file is emptied; a device such as /dev/full has no
+    // length and still takes the log.
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+        snprintf(why, why_size, "%s", strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    FILE *log = fdopen(fd, "w+");
+    if (log == nullptr) {
+        snprintf(why, why_size, "%s", strerror(errno));
+        close(fd);
+    }
+    return log;
+}
+
+void write_log_text(FILE *log, const char *text, size_t length)
+{
+    const char *end = text + length;
+    while (text < end) {
+        auto line_end = static_cast<const char *>(memchr(text, '\n', end - text));
+        size_t part = line_end != nullptr ? line_end - text : end - text;
+        fwrite(text, 1, part, log);
+        if (line_end == nullptr)
+            break;
+        fwrite("\r\n", 1, 2, log);
+        text = line_end + 1;
+    }
+}
+
+void pause_for(unsigned ms)
+{
+    struct timespec span = {static_cast<time_t>(ms / 1000),
+                            static_cast<long>(ms % 1000) * 1000000L};
+    wait_unless_interrupted(-1, &span);
+}
+
+int interrupt_noted(void)
+{
+    return noted_signal;
+}
+
+void end_by_interrupt(void)
+{
+    int sig = noted_signal;
+    signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+    _exit(128 + sig); // not reached unless the signal is blocked elsewhere
+}
+
+void wait_for_key(void)
+{
+    fputs("Press any key to continue . . . ", stdout);
+    fflush(stdout);
+
+    // On a terminal: one key, without echo and without Enter. ISIG stays on,
+    // so Ctrl-C still interrupts.
+    struct termios saved {};
+    bool raw = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (raw) {
+        struct termios key_mode = saved;
+        key_mode.c_lflag &= ~(ICANON | ECHO);
+        key_mode.c_cc[VMIN] = 1;
+        key_mode.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &key_mode);
+    }
+
+    // Elsewhere: at most one byte; end of file or an error ends the wait.
+    wait_unless_interrupted(STDIN_FILENO, nullptr);
+    char key;
+    if (noted_signal == 0 && read(STDIN_FILENO, &key, 1) < 0) {
+        // Nothing to read: the wait is over all the same.
+    }
+
+    // TCSAFLUSH drops the rest of a key that sends several bytes (arrows).
+    if (raw)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    fputs("\n", stdout);
+    fflush(stdout);
+    if (noted_signal != 0)
+        end_by_interrupt();
+}
