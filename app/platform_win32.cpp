@@ -17,6 +17,10 @@ namespace {
 // about five seconds over a close; the run needs well under one.
 constexpr DWORD kShutDownGraceMs = 4000;
 
+// How long the final wait's end waits for a Ctrl-C that ended it to reach
+// this process's handler.
+constexpr DWORD kLateInterruptMs = 250;
+
 // Reasons for a refused log open that say more than the C library's errno
 // text, which is "Permission denied" for all of them.
 struct OpenFailure {
@@ -51,7 +55,7 @@ BOOL WINAPI note_console_event(DWORD event)
     if (first)
         SetEvent(interrupt_event);
     else if (is_interrupt_key(event))
-        return FALSE; // a second interrupt: the default handler ends the process now
+        ExitProcess(STATUS_CONTROL_C_EXIT); // a second interrupt ends the process now
     if (!is_interrupt_key(event))
         WaitForSingleObject(shut_down_done, kShutDownGraceMs);
     return TRUE;
@@ -126,11 +130,14 @@ void wait_for_key(void)
         end_by_interrupt();
     // The command interpreter shows its own prompt and waits for one key; it
     // returns at once when standard input has nothing to give. A Ctrl-C
-    // reaches it too and ends its wait.
+    // reaches every program of the console: it ends the interpreter, which
+    // can be gone before this process's handler has run, so the handler gets
+    // a moment to note it.
     fflush(stdout);
-    if (system("pause") != 0) {
-        // Its status tells nothing the run acts on.
-    }
+    int status = system("pause");
+    if (status == static_cast<int>(STATUS_CONTROL_C_EXIT))
+        end_by_interrupt();
+    WaitForSingleObject(interrupt_event, kLateInterruptMs);
     if (interrupt_noted())
         end_by_interrupt();
 }
