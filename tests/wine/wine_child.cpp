@@ -9,8 +9,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>

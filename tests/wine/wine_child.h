@@ -20,8 +20,8 @@ struct WineLaunch {
 
 struct WineChild {
     pid_t pid = -1;
-    int input = -1;   // write end of the input pipe, or -1
-    int status = -1;  // raw wait status, once ended
+    int input = -1;  // write end of the input pipe, or -1
+    int status = -1; // raw wait status, once ended
     bool ended = false;
 };
 

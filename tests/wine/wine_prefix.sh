@@ -6,7 +6,7 @@
 #                           $QUORVANE_WINE_STATUS ("ready" or a reason)
 #   wine_prefix.sh cleanup  stops the server and every program in the prefix
 # Environment: WINEPREFIX, QUORVANE_WINE, QUORVANE_WINESERVER,
-# QUORVANE_PROBE_EXE, QUORVANE_WINE_STATUS, QUORVANE_WINE_REQUIRED (1: a
+# QUORVANE_PROBE_EXE, QUORVANE_ARCH, QUORVANE_WINE_STATUS, QUORVANE_WINE_REQUIRED (1: a
 # machine that cannot run the programs fails the setup; 0: the tests skip).
 set -u
 
@@ -36,11 +36,11 @@ setup)
     "$QUORVANE_WINESERVER" -p </dev/null >>"$log" 2>&1 ||
         fail_or_skip "the wine server does not start"
     "$QUORVANE_WINE" wineboot --init </dev/null >>"$log" 2>&1 ||
-        fail_or_skip "Wine cannot run programs of this architecture here ($QUORVANE_WINE)"
+        fail_or_skip "$QUORVANE_WINE cannot run $QUORVANE_ARCH Windows programs on this machine"
     probe=$("$QUORVANE_WINE" "$QUORVANE_PROBE_EXE" </dev/null 2>>"$log")
     case "$probe" in
     probe-ran*) echo ready >"$QUORVANE_WINE_STATUS" ;;
-    *) fail_or_skip "Wine cannot run $(basename "$QUORVANE_PROBE_EXE") here ($QUORVANE_WINE)" ;;
+    *) fail_or_skip "$QUORVANE_WINE cannot run $QUORVANE_ARCH Windows programs on this machine" ;;
     esac
     ;;
 cleanup)

@@ -25,8 +25,8 @@ namespace {
 
 constexpr int kSamples = 20;
 // Windows exit codes as Wine passes them to a POSIX parent: the low byte.
-constexpr int kControlCExit = 0xC000013A & 0xFF;  // STATUS_CONTROL_C_EXIT
-constexpr int kDllNotFound = 0xC0000135 & 0xFF;   // STATUS_DLL_NOT_FOUND
+constexpr int kControlCExit = 0xC000013A & 0xFF; // STATUS_CONTROL_C_EXIT
+constexpr int kDllNotFound = 0xC0000135 & 0xFF;  // STATUS_DLL_NOT_FOUND
 // Generous bounds for a whole run (at least 10 s) on a loaded machine.
 constexpr int kRunMs = 60000;
 constexpr int kEndMs = 30000;
@@ -39,13 +39,13 @@ std::string variable(const char *name)
 
 // The console and log text of a run whose bring-up returns 0 and whose
 // every sample reads the same four values "cpu,gpu,mbd,fan".
-std::string transcript(int cpu, int gpu, int mbd, int fan, int samples = kSamples)
+std::string transcript(int cpu, int gpu, int mbd, int fan)
 {
     std::string out = "Initializing...OK, 0\r\n";
-    for (int n = 1; n <= samples; n++) {
+    for (int n = 1; n <= kSamples; n++) {
         char line[128];
-        snprintf(line, sizeof line, "[%02d] CPU=%d, GPU=%d, MBD=%d, FAN=%d\r\n", n, cpu, gpu,
-                 mbd, fan);
+        snprintf(line, sizeof line, "[%02d] CPU=%d, GPU=%d, MBD=%d, FAN=%d\r\n", n, cpu, gpu, mbd,
+                 fan);
         out += line;
     }
     return out;
@@ -76,8 +76,9 @@ bool starts_with(const std::string &text, const std::string &start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-class WineRun : public testing::Test {
-protected:
+class WineRun : public testing::Test
+{
+  protected:
     void SetUp() override
     {
         std::string status = read_file(variable("QUORVANE_WINE_STATUS"));
@@ -105,8 +106,7 @@ protected:
 
     // Starts the program in the scratch folder; its output goes to
     // <tag>.out and <tag>.err there, its calls to <tag>.trace.
-    WineChild &launch(const std::string &tag, std::vector<std::string> environment,
-                      bool input_pipe)
+    WineChild &launch(const std::string &tag, std::vector<std::string> environment, bool input_pipe)
     {
         environment.push_back("QUORVANE_FAKE_TRACE=" + path(tag + ".trace"));
         WineLaunch how;
@@ -195,7 +195,7 @@ TEST_F(WineRun, SecondRunLeavesTheFirstRunsLogAloneAndSaysSo)
     EXPECT_EQ(file("demo_log.txt"), "");
 
     // Let the first run go on: its log is its own transcript, whole.
-    { std::ofstream(path("gate")).put('\n'); }
+    std::ofstream(path("gate")).put('\n');
     const std::string expected = transcript(51, 52, 53, 1540);
     EXPECT_TRUE(wait_until([&] { return file("demo_log.txt") == expected; }, kRunMs))
         << "first run's log:\n"
@@ -224,8 +224,9 @@ TEST_F(WineRun, WithoutTheLibraryTheProgramDoesNotStart)
 // interpreter of its pause alike, as on a console.
 enum class Moment { BringUp, Samples, Pause };
 
-class WineInterrupt : public WineRun {
-protected:
+class WineInterrupt : public WineRun
+{
+  protected:
     void interrupt_at(Moment moment);
 };
 
