@@ -93,9 +93,16 @@ class WineRun : public testing::Test
         fs::remove_all(dir);
         fs::create_directories(dir);
         program = variable("QUORVANE_TEST_PROGRAM");
-        fs::copy_file(program, dir / fs::path(program).filename());
+        install(dir);
+    }
+
+    // Puts the program and the test library into folder, side by side.
+    void install(const fs::path &folder) const
+    {
+        fs::create_directories(folder);
+        fs::copy_file(program, folder / fs::path(program).filename());
         fs::copy_file(fs::path(variable("QUORVANE_TEST_LIBRARY_DIR")) / "Quorvane.dll",
-                      dir / "Quorvane.dll");
+                      folder / "Quorvane.dll");
     }
 
     void TearDown() override
@@ -104,15 +111,19 @@ class WineRun : public testing::Test
             kill_group(child);
     }
 
-    // Starts the program in the scratch folder; its output goes to
-    // <tag>.out and <tag>.err there, its calls to <tag>.trace.
-    WineChild &launch(const std::string &tag, std::vector<std::string> environment, bool input_pipe)
+    // Starts the program in the scratch folder, or in its subfolder where;
+    // its output goes to <tag>.out and <tag>.err there, its calls to
+    // <tag>.trace.
+    WineChild &launch(std::string tag, std::vector<std::string> environment, bool input_pipe,
+                      const std::string &where = "")
     {
+        if (!where.empty())
+            tag = where + "/" + tag;
         environment.push_back("QUORVANE_FAKE_TRACE=" + path(tag + ".trace"));
         WineLaunch how;
         how.command = {variable("QUORVANE_WINE"), fs::path(program).filename().string()};
         how.environment = environment;
-        how.directory = dir.string();
+        how.directory = (dir / where).string();
         how.output_file = path(tag + ".out");
         how.errors_file = path(tag + ".err");
         how.input_pipe = input_pipe;
@@ -204,6 +215,42 @@ TEST_F(WineRun, SecondRunLeavesTheFirstRunsLogAloneAndSaysSo)
     EXPECT_EQ(exit_code(first), 0) << describe_end(first);
     EXPECT_TRUE(starts_with(file("first.out"), expected)) << file("first.out");
     EXPECT_EQ(file("first.err"), "");
+}
+
+// A log that cannot be opened or written out in full: one line on standard
+// error says so, the console keeps the whole transcript, the exit status
+// stays 0.
+struct LogTrouble {
+    const char *folder;
+    void (*make)(const fs::path &log);
+    const char *told;
+};
+
+const LogTrouble kLogTroubles[] = {
+    {"directory", [](const fs::path &log) { fs::create_directory(log); },
+     "quorvane-demo: cannot write demo_log.txt (Permission denied); this run is not logged\r\n"},
+    {"full-disk", [](const fs::path &log) { fs::create_symlink("/dev/full", log); },
+     "quorvane-demo: demo_log.txt is incomplete (No space left on device); the console shows "
+     "the whole run\r\n"},
+};
+
+TEST_F(WineRun, LogTroubleIsToldOnceAndTheRunGoesOn)
+{
+    for (const LogTrouble &trouble : kLogTroubles) {
+        install(dir / trouble.folder);
+        trouble.make(dir / trouble.folder / "demo_log.txt");
+        launch("run", {"QUORVANE_FAKE_READINGS=1,2,3,4"}, false, trouble.folder);
+    }
+    for (size_t i = 0; i < std::size(kLogTroubles); i++) {
+        const std::string folder = kLogTroubles[i].folder;
+        SCOPED_TRACE(folder);
+        ASSERT_TRUE(wait_for_end(children[i], kRunMs));
+        EXPECT_EQ(exit_code(children[i]), 0) << describe_end(children[i]);
+        EXPECT_TRUE(starts_with(file(folder + "/run.out"), transcript(1, 2, 3, 4)))
+            << file(folder + "/run.out");
+        EXPECT_EQ(file(folder + "/run.err"), kLogTroubles[i].told);
+        EXPECT_EQ(count(calls(file(folder + "/run.trace")), "Quorvane_Exitialize"), 1);
+    }
 }
 
 TEST_F(WineRun, WithoutTheLibraryTheProgramDoesNotStart)
