@@ -58,22 +58,41 @@ WineChild start_wine_child(const WineLaunch &launch)
         ADD_FAILURE() << "pipe: " << strerror(errno);
         return child;
     }
+    std::string terminal_name;
+    if (launch.terminal) {
+        child.terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (child.terminal < 0 || grantpt(child.terminal) != 0 || unlockpt(child.terminal) != 0) {
+            ADD_FAILURE() << "terminal: " << strerror(errno);
+            return child;
+        }
+        terminal_name = ptsname(child.terminal);
+        fcntl(child.terminal, F_SETFL, O_NONBLOCK);
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, launch.directory.c_str());
-    if (launch.input_pipe)
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, launch.output_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, launch.errors_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
+    if (launch.terminal) {
+        // A session of its own, whose controlling terminal this becomes;
+        // the session is its process group too.
+        posix_spawn_file_actions_addopen(&actions, 0, terminal_name.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, 0, 1);
+        posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    } else {
+        if (launch.input_pipe)
+            posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        else
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, launch.output_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, launch.errors_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
 
     std::vector<std::string> argv = launch.command;
     std::vector<std::string> env = merged_environment(launch.environment);
@@ -90,8 +109,16 @@ WineChild start_wine_child(const WineLaunch &launch)
             close(input[1]);
         return child;
     }
-    child.input = launch.input_pipe ? input[1] : -1;
+    child.input = launch.terminal ? child.terminal : launch.input_pipe ? input[1] : -1;
     return child;
+}
+
+void read_terminal(WineChild &child)
+{
+    char buffer[4096];
+    ssize_t n;
+    while (child.terminal >= 0 && (n = read(child.terminal, buffer, sizeof buffer)) > 0)
+        child.on_screen.append(buffer, static_cast<size_t>(n));
 }
 
 bool has_ended(WineChild &child)
@@ -99,12 +126,16 @@ bool has_ended(WineChild &child)
     if (child.ended || child.pid <= 0)
         return true;
     int status = 0;
+    read_terminal(child);
     if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
         child.status = status;
         child.ended = true;
+        read_terminal(child);
         if (child.input >= 0)
             close(child.input);
-        child.input = -1;
+        if (child.terminal >= 0 && child.terminal != child.input)
+            close(child.terminal);
+        child.input = child.terminal = -1;
     }
     return child.ended;
 }
@@ -118,7 +149,7 @@ bool wait_for_end(WineChild &child, int timeout_ms, bool send_keys)
         if (now >= deadline)
             return false;
         if (send_keys && child.input >= 0 && now >= next_key) {
-            if (write(child.input, "\n", 1) < 0) {
+            if (write(child.input, child.terminal >= 0 ? "\r" : "\n", 1) < 0) {
                 // The reader is gone; the end follows.
             }
             next_key = now + std::chrono::milliseconds(kKeyIntervalMs);

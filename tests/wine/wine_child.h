@@ -16,17 +16,25 @@ struct WineLaunch {
     std::string directory;                // working directory
     std::string output_file, errors_file; // standard output and error
     bool input_pipe = false; // standard input a pipe the test writes keys to; else /dev/null
+    // All three standard streams on a new terminal instead, which Wine
+    // turns into a console; the output files are then unused.
+    bool terminal = false;
 };
 
 struct WineChild {
     pid_t pid = -1;
-    int input = -1;  // write end of the input pipe, or -1
-    int status = -1; // raw wait status, once ended
+    int input = -1;        // write end of the input pipe or the terminal's master, or -1
+    int terminal = -1;     // the terminal's master, or -1
+    std::string on_screen; // what the terminal showed so far, escapes included
+    int status = -1;       // raw wait status, once ended
     bool ended = false;
 };
 
 // Starts the command; the test fails and pid stays -1 when it cannot.
 WineChild start_wine_child(const WineLaunch &launch);
+
+// Adds what the child's terminal shows now to on_screen.
+void read_terminal(WineChild &child);
 
 // True once the child has ended; collects its status.
 bool has_ended(WineChild &child);

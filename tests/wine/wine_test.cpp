@@ -1,6 +1,7 @@
 // The Windows program under Wine: what only Windows has. The final pause of
-// the command interpreter, the log that no second run can open, the load-time
-// binding of Quorvane.dll and Ctrl-C. Each test runs the program with the
+// the command interpreter, the log that no second run can open and the
+// troubles of the log, the console, the load-time binding of Quorvane.dll
+// and Ctrl-C. Each test runs the program with the
 // test library beside it in a scratch folder of its own.
 //
 // Wine's command interpreter words the pause prompt differently from
@@ -215,6 +216,39 @@ TEST_F(WineRun, SecondRunLeavesTheFirstRunsLogAloneAndSaysSo)
     EXPECT_EQ(exit_code(first), 0) << describe_end(first);
     EXPECT_TRUE(starts_with(file("first.out"), expected)) << file("first.out");
     EXPECT_EQ(file("first.err"), "");
+}
+
+// On a console every message shows at once, line end or not: the bring-up's
+// first words while the library still holds the run.
+TEST_F(WineRun, OnAConsoleInitializingShowsBeforeTheBringUpEnds)
+{
+    WineLaunch how;
+    how.command = {variable("QUORVANE_WINE"), fs::path(program).filename().string()};
+    how.environment = {"QUORVANE_FAKE_TRACE=" + path("run.trace"),
+                       "QUORVANE_FAKE_INIT_GATE=" + path("gate"), "QUORVANE_FAKE_READINGS=1,2,3,4"};
+    how.directory = dir.string();
+    how.terminal = true;
+    children.push_back(start_wine_child(how));
+    WineChild &run = children.back();
+    ASSERT_GT(run.pid, 0);
+
+    // Wine's console draws with escape sequences: look for the words only.
+    EXPECT_TRUE(wait_until(
+        [&] {
+            read_terminal(run);
+            return run.on_screen.find("Initializing...") != std::string::npos;
+        },
+        kEndMs))
+        << run.on_screen;
+    EXPECT_EQ(calls(file("run.trace")), std::vector<std::string>{"Quorvane_Initialize"});
+    EXPECT_EQ(run.on_screen.find("OK, 0"), std::string::npos);
+
+    std::ofstream(path("gate")).put('\n');
+    ASSERT_TRUE(wait_for_end(run, kRunMs, true));
+    EXPECT_EQ(exit_code(run), 0) << describe_end(run);
+    EXPECT_NE(run.on_screen.find("[20] CPU=1, GPU=2, MBD=3, FAN=4"), std::string::npos)
+        << run.on_screen;
+    EXPECT_EQ(file("demo_log.txt"), transcript(1, 2, 3, 4));
 }
 
 // A log that cannot be opened or written out in full: one line on standard
