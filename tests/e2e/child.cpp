@@ -45,8 +45,14 @@ void child_side(const Launch &launch, int in, int out, int err, bool terminal)
         close(0);
     else
         dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    if (launch.output == Output::Closed)
+        close(1);
+    else
+        dup2(out, 1);
+    if (launch.close_errors)
+        close(2);
+    else
+        dup2(err, 2);
     for (int fd = 3; fd < 256; fd++)
         close(fd);
     if (chdir(launch.directory.c_str()) != 0)
@@ -109,6 +115,8 @@ Child start_child(const Launch &launch)
     case Output::Terminal:
         out[0] = master;
         out[1] = slave;
+        break;
+    case Output::Closed:
         break;
     }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 enum class Input { Null, Closed, Pipe, Terminal };
-enum class Output { Pipe, File, Terminal };
+enum class Output { Pipe, File, Terminal, Closed };
 
 struct Launch {
     std::vector<std::string> command;     // program and arguments
@@ -17,6 +17,7 @@ struct Launch {
     std::string directory;                // working directory
     Input input = Input::Null;
     Output output = Output::Pipe;
+    bool close_errors = false; // start with standard error closed
 };
 
 struct Child {
