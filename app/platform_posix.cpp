@@ -193,11 +193,9 @@ void end_by_interrupt(void)
 
 void wait_for_key(void)
 {
-    fputs("Press any key to continue . . . ", stdout);
-    fflush(stdout);
-
     // On a terminal: one key, without echo and without Enter. ISIG stays on,
-    // so Ctrl-C still interrupts.
+    // so Ctrl-C still interrupts. The mode is set before the prompt shows,
+    // so a key pressed at once is not echoed either.
     struct termios saved {};
     bool raw = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (raw) {
@@ -207,6 +205,8 @@ void wait_for_key(void)
         key_mode.c_cc[VTIME] = 0;
         tcsetattr(STDIN_FILENO, TCSANOW, &key_mode);
     }
+    fputs("Press any key to continue . . . ", stdout);
+    fflush(stdout);
 
     // Elsewhere: at most one byte; end of file or an error ends the wait.
     wait_unless_interrupted(STDIN_FILENO, nullptr);
