@@ -53,12 +53,12 @@ void watch_interrupts(void)
     sigemptyset(&interrupt_set);
     for (int sig : kInterrupts) {
         sigaddset(&interrupt_set, sig);
-        struct sigaction previous {};
+        struct sigaction previous = {};
         sigaction(sig, nullptr, &previous);
         // A signal ignored at start (nohup, a background job) stays ignored.
         if (previous.sa_handler == SIG_IGN)
             continue;
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = note_interrupt;
         sigemptyset(&action.sa_mask);
         action.sa_flags = 0; // no SA_RESTART: a blocking read must return
@@ -84,7 +84,7 @@ void wait_for_input(int fd)
 
 struct timespec time_left(const struct timespec &deadline)
 {
-    struct timespec now {};
+    struct timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     struct timespec left = {deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
     if (left.tv_nsec < 0) {
@@ -126,7 +126,7 @@ FILE *open_log_file(const char *name, char *why, size_t why_size)
     }
     // Only a regular file is emptied; a device such as /dev/full has no
     // length and still takes the log.
-    struct stat info {};
+    struct stat info = {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
         snprintf(why, why_size, "%s", strerror(errno));
         close(fd);
@@ -161,7 +161,7 @@ void pause_for(unsigned ms)
     // where poll and select let a 500 ms wait run half a millisecond late.
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &interrupt_set, &previous);
-    struct timespec deadline {};
+    struct timespec deadline = {};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += ms / 1000;
     deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
@@ -204,7 +204,7 @@ void wait_for_key(void)
     // On a terminal: one key, without echo and without Enter. ISIG stays on,
     // so Ctrl-C still interrupts. The mode is set before the prompt shows,
     // so a key pressed at once is not echoed either.
-    struct termios saved {};
+    struct termios saved = {};
     bool raw = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (raw) {
         struct termios key_mode = saved;
