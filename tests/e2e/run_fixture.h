@@ -6,6 +6,8 @@
 //   --library-dir=DIR    the folder holding the stand-in library
 //   --platform=NAME      "linux" (default) or "windows"
 //   --wine=COMMAND       the command that runs a Windows program
+//   --wine-status=FILE   holds "ready" when Wine can run the program here;
+//                        anything else is the reason why the cases skip
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -27,6 +30,7 @@ namespace fs = std::filesystem;
 struct Setup {
     std::string program, library_dir, wine;
     bool windows = false;
+    std::string unable; // why Wine cannot run the program here; empty when it can
 };
 
 inline const Setup &setup()
@@ -44,6 +48,15 @@ inline const Setup &setup()
         made.wine = get("QUORVANE_TEST_WINE");
         if (made.wine.empty())
             made.wine = "wine";
+        std::string status_file = get("QUORVANE_TEST_WINE_STATUS");
+        if (made.windows && !status_file.empty()) {
+            std::ifstream in(status_file);
+            std::getline(in, made.unable);
+            if (made.unable == "ready")
+                made.unable.clear();
+            else if (made.unable.empty())
+                made.unable = "the Wine prefix was not set up";
+        }
         return made;
     }();
     return s;
@@ -102,6 +115,8 @@ class Run : public ::testing::Test {
     void SetUp() override
     {
         ASSERT_FALSE(setup().program.empty()) << "QUORVANE_TEST_PROGRAM is not set";
+        if (!setup().unable.empty())
+            GTEST_SKIP() << setup().unable;
         char name[] = "/tmp/quorvane-e2e-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         base = name;
