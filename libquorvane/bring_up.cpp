@@ -39,6 +39,13 @@ int start_sensors(void)
     state.config_error_code = 0;
 
     int error = sensors_init(nullptr);
+    if (error == 0 && state.config_error[0] != '\0') {
+        // libsensors skips a line it cannot parse and keeps the rest; half
+        // a configuration can relabel or recompute the wrong input, so a
+        // configuration with any error is not used at all.
+        sensors_cleanup();
+        error = -SENSORS_ERR_PARSE;
+    }
     if (error != 0 && error != -SENSORS_ERR_KERNEL) {
         // The configuration is at fault (a kernel error means no sysfs,
         // which no configuration mends). /dev/null is an empty one.

@@ -161,6 +161,10 @@ void write_candidate(FILE *out, const Candidate &candidate)
         fprintf(out, "; read failed: %s", sensors_strerror(candidate.error));
     if (const char *why = explain_verdict(candidate.verdict))
         fprintf(out, "; %s", why);
+    else if (candidate.kind == Kind::kFan && candidate.value <= 0)
+        fputs("; stopped", out);
+    else if (candidate.kind == Kind::kTemperature && candidate.value == 0)
+        fputs("; a placeholder, never a CPU or GPU reading", out);
     if (candidate.taken_by >= 0)
         fprintf(out, "; feeds %s", kReadingNames[candidate.taken_by]);
     fputs("\n", out);
