@@ -20,8 +20,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -34,7 +34,8 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace {
+namespace
+{
 
 std::string fixture_file = QUORVANE_BENCH_FIXTURE;
 
@@ -173,8 +174,9 @@ BENCHMARK(BM_InitializeTenChips)->Unit(benchmark::kMicrosecond);
 
 // Keeps each benchmark's real time per iteration (ns) for the ratios: the
 // median of the repetitions when there are several.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
+class RecordingReporter : public benchmark::ConsoleReporter
+{
+  public:
     explicit RecordingReporter(OutputOptions options) : ConsoleReporter(options) {}
     std::map<std::string, double> ns_per_iteration;
     std::map<std::string, double> cpu_ns_per_iteration;
@@ -185,8 +187,7 @@ public:
             bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (median) {
                 ns_per_iteration[name] = run.GetAdjustedRealTime() * unit_in_ns(run.time_unit);
-                cpu_ns_per_iteration[name] =
-                    run.GetAdjustedCPUTime() * unit_in_ns(run.time_unit);
+                cpu_ns_per_iteration[name] = run.GetAdjustedCPUTime() * unit_in_ns(run.time_unit);
             } else if (run.run_type == Run::RT_Iteration && run.iterations > 0 &&
                        ns_per_iteration.count(name) == 0) {
                 double iterations = static_cast<double>(run.iterations);
@@ -197,7 +198,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-private:
+  private:
     static double unit_in_ns(benchmark::TimeUnit unit)
     {
         switch (unit) {
@@ -215,7 +216,8 @@ private:
 
 double now_ms(void)
 {
-    struct timespec t {};
+    struct timespec t {
+    };
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }

@@ -13,9 +13,11 @@
 #define QUORVANE_VERSION "unknown"
 #endif
 
-namespace quorvane {
+namespace quorvane
+{
 
-namespace {
+namespace
+{
 
 constexpr const char *kReadingNames[kReadingCount] = {"CPU", "GPU", "MBD", "FAN"};
 
@@ -147,8 +149,7 @@ void write_reading(FILE *out, int reading)
     if (choice.failed_reads > 0)
         fprintf(out, "       %d of %d reads since bring-up stored nothing; the last: %s\n",
                 choice.failed_reads, choice.reads,
-                choice.last_error != 0 ? sensors_strerror(choice.last_error)
-                                       : "implausible value");
+                choice.last_error != 0 ? sensors_strerror(choice.last_error) : "implausible value");
 }
 
 void write_candidate(FILE *out, const Candidate &candidate)
