@@ -153,7 +153,8 @@ void judge(Candidate *candidate, const Chip *chip)
 void fill_candidates(void)
 {
     for (int c = 0; c < state.chip_count; c++) {
-        const Chip *chip = &state.chips[c];
+        Chip *chip = &state.chips[c];
+        chip->first_candidate = state.candidate_count;
         int nr = 0;
         while (const sensors_feature *feature = sensors_get_features(chip->name, &nr)) {
             if (!is_wanted_feature(feature))
@@ -166,6 +167,7 @@ void fill_candidates(void)
             candidate->label = sensors_get_label(chip->name, feature);
             candidate->taken_by = -1;
             judge(candidate, chip);
+            chip->candidate_count++;
         }
     }
 }

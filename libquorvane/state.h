@@ -48,6 +48,8 @@ struct Chip {
     int hwmon_index;               // N of /sys/class/hwmon/hwmonN; orders the chips
     bool is_gpu;
     bool is_discrete_gpu;
+    int first_candidate; // its inputs: candidates[first_candidate ...]
+    int candidate_count;
 };
 
 struct Candidate {
@@ -67,8 +69,8 @@ struct Choice {
     int candidate;            // -1 when the reading has no source
     int rule;                 // index into kRules; -1 when none
     bool stopped_at_bring_up; // a fan taken although no fan spun
-    int reads;                // Quorvane_GetSensorsValue calls since bring-up
-    int failed_reads;         // of those, the ones that stored nothing
+    long long reads;          // Quorvane_GetSensorsValue calls since bring-up
+    long long failed_reads;   // of those, the ones that stored nothing
     int last_error;           // libsensors' code of the last failure; 0: implausible
 };
 
