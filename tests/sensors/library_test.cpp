@@ -496,7 +496,10 @@ TEST_F(DescriptionTest, ExplainsMissingSensorsAndWhatToDo)
 TEST_F(DescriptionTest, SaysWhenTheConfigurationDidNotParse)
 {
     MOUNT_OR_SKIP("malformed-config");
+    // libsensors would print the error on the program's console.
+    testing::internal::CaptureStderr();
     ASSERT_EQ(Quorvane_Initialize(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     std::string text = describe();
     EXPECT_NE(text.find("Configuration: EMPTY"), std::string::npos) << text;
     EXPECT_NE(text.find("/etc/sensors.d/broken.conf:3: syntax error"), std::string::npos) << text;
