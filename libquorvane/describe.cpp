@@ -194,6 +194,10 @@ void write_description(FILE *out)
               out);
         return;
     }
+    if (state.rewriting_at_shut_down)
+        fputs("Written again at shut-down: readings failed after this file was first\n"
+              "written. Those samples show 0; see the readings below.\n",
+              out);
     if (state.status != kStatusSensorsFailed || state.empty_config)
         write_configuration(out);
     write_failure(out);

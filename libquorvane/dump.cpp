@@ -91,20 +91,29 @@ bool write_and_close(int fd)
     return fclose(out) == 0 && written;
 }
 
-} // namespace
-
-extern "C" int32_t QUORVANE_CALL Quorvane_DumpSensorsInfo(const char16_t *path)
+bool state_is_up(void)
 {
-    char target[PATH_MAX];
-    if (path == nullptr || !utf8_from_utf16(path, target, sizeof target))
-        return 1;
+    return quorvane::state.tried && quorvane::state.sensors_up;
+}
+
+long long failed_reads_so_far(void)
+{
+    long long failed = 0;
+    for (const quorvane::Choice &choice : quorvane::state.choices)
+        failed += choice.failed_reads;
+    return failed;
+}
+
+// Writes the description to target through a temporary file beside it.
+bool write_description_file(const char *target)
+{
     char temporary[PATH_MAX + 16];
     if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", target) >=
         static_cast<int>(sizeof temporary))
-        return 1;
+        return false;
     int fd = mkostemp(temporary, O_CLOEXEC);
     if (fd < 0)
-        return 1;
+        return false;
     bool written = false;
     if (fchmod(fd, usual_file_mode()) == 0)
         written = write_and_close(fd);
@@ -112,7 +121,47 @@ extern "C" int32_t QUORVANE_CALL Quorvane_DumpSensorsInfo(const char16_t *path)
         close(fd);
     if (!written || rename(temporary, target) != 0) {
         unlink(temporary);
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// Keeps where the description went, made absolute: the caller may change
+// directory before the shut-down.
+void remember_description(const char *target)
+{
+    char *kept = quorvane::state.description_path;
+    size_t size = sizeof quorvane::state.description_path;
+    kept[0] = '\0';
+    if (target[0] == '/') {
+        snprintf(kept, size, "%s", target);
+    } else {
+        char directory[PATH_MAX];
+        if (getcwd(directory, sizeof directory) == nullptr ||
+            snprintf(kept, size, "%s/%s", directory, target) >= static_cast<int>(size))
+            kept[0] = '\0';
+    }
+    quorvane::state.failed_reads_described = failed_reads_so_far();
+}
+
+} // namespace
+
+void quorvane::refresh_description(void)
+{
+    if (state.description_path[0] == '\0' || failed_reads_so_far() == state.failed_reads_described)
+        return;
+    state.rewriting_at_shut_down = true;
+    write_description_file(state.description_path);
+    state.rewriting_at_shut_down = false;
+}
+
+extern "C" int32_t QUORVANE_CALL Quorvane_DumpSensorsInfo(const char16_t *path)
+{
+    char target[PATH_MAX];
+    if (path == nullptr || !utf8_from_utf16(path, target, sizeof target) ||
+        !write_description_file(target))
+        return 1;
+    if (state_is_up())
+        remember_description(target);
     return 0;
 }

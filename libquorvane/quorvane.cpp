@@ -18,6 +18,7 @@ void clear_choices(void)
 
 void release_all(void)
 {
+    state.description_path[0] = '\0';
     clear_choices();
     release_inputs();
     stop_sensors();
@@ -67,6 +68,7 @@ extern "C" int32_t QUORVANE_CALL Quorvane_Initialize(void)
 
 extern "C" int32_t QUORVANE_CALL Quorvane_Exitialize(void)
 {
+    refresh_description();
     release_all();
     state.tried = false;
     state.status = 0;

@@ -86,6 +86,11 @@ struct State {
     Candidate *candidates;
     int candidate_count;
     Choice choices[kReadingCount];
+    // The description file last written, as an absolute path, and how many
+    // reads had failed by then; empty when none was written since bring-up.
+    char description_path[4096];
+    long long failed_reads_described;
+    bool rewriting_at_shut_down;
 };
 
 extern State state;
@@ -104,6 +109,10 @@ int round_to_int(double value);
 
 // describe.cpp: the text of the description file.
 void write_description(FILE *out);
+
+// dump.cpp: writes the description again at shut-down when readings failed
+// after it was written, so that it explains the zeros of those samples.
+void refresh_description(void);
 
 // bring_up.cpp: libsensors with the system configuration, or with an empty
 // one when that does not parse. Returns a Status.

@@ -579,6 +579,37 @@ TEST_F(DumpFileTest, RefusesNamesItCannotWrite)
     EXPECT_TRUE(files().empty());
 }
 
+TEST_F(DumpFileTest, IsWrittenAgainAtShutDownOnlyWhenReadsFailedAfterIt)
+{
+    MOUNT_OR_SKIP("amd-desktop");
+    for (bool lose_chip : {false, true}) {
+        SCOPED_TRACE(lose_chip ? "a chip goes" : "all reads succeed");
+        ASSERT_EQ(Quorvane_Initialize(), 0);
+        // A bare name, as the program passes it; then the caller moves
+        // away, which the program does not do, but a caller may.
+        std::string previous = fs::current_path();
+        fs::current_path(dir_);
+        ASSERT_EQ(Quorvane_DumpSensorsInfo(u"sensorinfo.txt"), 0);
+        fs::current_path("/");
+        std::string first = read_text(dir_ + "/sensorinfo.txt");
+        if (lose_chip)
+            fs::remove_all(fs::canonical(fs::path(input_file(quorvane::kCpu)).parent_path()));
+        take_readings();
+        take_readings();
+        Quorvane_Exitialize();
+        fs::current_path(previous);
+        std::string last = read_text(dir_ + "/sensorinfo.txt");
+        if (!lose_chip) {
+            EXPECT_EQ(last, first);
+            continue;
+        }
+        EXPECT_NE(last.find("Written again at shut-down"), std::string::npos) << last;
+        EXPECT_NE(last.find("2 of 2 reads since bring-up stored nothing"), std::string::npos)
+            << last;
+        EXPECT_EQ(files(), std::vector<std::string>{"sensorinfo.txt"});
+    }
+}
+
 TEST_F(DumpFileTest, LeavesTheOldFileWhenTheDirectoryIsReadOnly)
 {
     MOUNT_OR_SKIP("intel-desktop");
