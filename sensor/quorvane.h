@@ -83,7 +83,10 @@ int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu, int32
 
 /*
  * Releases what the library acquired. No further call follows except a new
- * Quorvane_Initialize. Returns 0 on success.
+ * Quorvane_Initialize. Returns 0 on success. Safe after a failed bring-up
+ * and when called twice. The Linux library first writes the description
+ * file again when readings failed after it was written, so that the file
+ * explains the zeros of those samples.
  */
 int32_t QUORVANE_CALL Quorvane_Exitialize(void);
 
