@@ -63,6 +63,22 @@ const char *explain_verdict(Verdict verdict)
     return nullptr;
 }
 
+// What a reader needs beyond the verdict: the bounds an implausible value
+// broke, or why a usable value still feeds no CPU or GPU reading.
+void write_remark(FILE *out, const Candidate &candidate)
+{
+    bool temperature = candidate.kind == Kind::kTemperature;
+    if (candidate.verdict == Verdict::kImplausible && temperature)
+        fprintf(out, "; a temperature lies between %g and %g °C", kLowestTemperature,
+                kHighestTemperature);
+    else if (candidate.verdict == Verdict::kImplausible)
+        fprintf(out, "; a fan turns below %g RPM, 65535 means stopped or absent", kFastestFan);
+    else if (candidate.verdict == Verdict::kUsable && !temperature && candidate.value <= 0)
+        fputs("; stopped", out);
+    else if (candidate.verdict == Verdict::kUsable && temperature && candidate.value == 0)
+        fputs("; a placeholder, never a CPU or GPU reading", out);
+}
+
 void write_failure(FILE *out)
 {
     switch (state.status) {
@@ -160,10 +176,7 @@ void write_candidate(FILE *out, const Candidate &candidate)
         fprintf(out, "; read failed: %s", sensors_strerror(candidate.error));
     if (const char *why = explain_verdict(candidate.verdict))
         fprintf(out, "; %s", why);
-    else if (candidate.kind == Kind::kFan && candidate.value <= 0)
-        fputs("; stopped", out);
-    else if (candidate.kind == Kind::kTemperature && candidate.value == 0)
-        fputs("; a placeholder, never a CPU or GPU reading", out);
+    write_remark(out, candidate);
     if (candidate.taken_by >= 0)
         fprintf(out, "; feeds %s", kReadingNames[candidate.taken_by]);
     fputs("\n", out);

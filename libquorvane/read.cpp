@@ -3,20 +3,10 @@
 #include <cstdint>
 
 #include "quorvane.h"
+#include "rules.h"
 #include "state.h"
 
 namespace quorvane {
-
-namespace {
-
-// Outside these bounds a value is a placeholder or a broken input:
-// -128 or 127 degrees from a chip with no diode, 65535 RPM from a fan
-// that is stopped or absent.
-constexpr double kLowestTemperature = -40.0;
-constexpr double kHighestTemperature = 125.0;
-constexpr double kFastestFan = 30000.0;
-
-} // namespace
 
 bool is_plausible(Kind kind, double value)
 {

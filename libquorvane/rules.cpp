@@ -95,6 +95,10 @@ const LabelClass kLabelClasses[] = {
 };
 const int kLabelClassCount = sizeof kLabelClasses / sizeof kLabelClasses[0];
 
+const double kLowestTemperature = -40.0;
+const double kHighestTemperature = 125.0;
+const double kFastestFan = 30000.0;
+
 const char *const kUnrelatedChips = "nvme drivetemp jc42 spd5118 iwlwifi* BAT*";
 const char *const kGpuChips = "amdgpu radeon nouveau xe i915";
 const char *const kDiscreteGpuLabel = "junction";

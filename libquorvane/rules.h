@@ -61,6 +61,14 @@ extern const char *const kGpuChips;
 // Label that marks an amdgpu chip as a discrete card.
 extern const char *const kDiscreteGpuLabel;
 
+// Bounds of a plausible value. Outside them a value is a placeholder or a
+// broken input: -128 or 127 degrees from a chip with no diode, 65535 RPM
+// from a fan that is stopped or absent. A temperature must lie strictly
+// between the two; a fan must turn slower than kFastestFan.
+extern const double kLowestTemperature;
+extern const double kHighestTemperature;
+extern const double kFastestFan;
+
 // Whether name matches one of the space-separated globs in patterns.
 bool matches_any(const char *patterns, const char *name);
 // Whether label matches pattern in the given way.
