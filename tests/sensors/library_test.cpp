@@ -31,7 +31,7 @@ const char *const kReadingNames[] = {"CPU", "GPU", "MBD", "FAN"};
 
 // Enters the private namespace once per process, then mounts the fixture.
 // A machine that allows no namespace skips, or fails under CI=true.
-#define MOUNT_OR_SKIP(name)                                                                        \
+#define MOUNT_PATH_OR_SKIP(path)                                                                   \
     do {                                                                                           \
         std::string why_;                                                                          \
         if (!namespace_ready(&why_)) {                                                             \
@@ -39,8 +39,9 @@ const char *const kReadingNames[] = {"CPU", "GPU", "MBD", "FAN"};
                 FAIL() << "no private mount namespace under CI=true: " << why_;                    \
             GTEST_SKIP() << "no private mount namespace, fixture tests skipped: " << why_;         \
         }                                                                                          \
-        ASSERT_TRUE(mount_fixture(fixture_path(name), &why_)) << why_;                             \
+        ASSERT_TRUE(mount_fixture(path, &why_)) << why_;                                           \
     } while (0)
+#define MOUNT_OR_SKIP(name) MOUNT_PATH_OR_SKIP(fixture_path(name))
 
 bool namespace_ready(std::string *why)
 {
@@ -297,6 +298,148 @@ std::string machine_name(const testing::TestParamInfo<Machine> &info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, MachineTest, testing::ValuesIn(kMachines), machine_name);
+
+// ---- One rule at a time, on machines of one or two chips ----
+
+struct RuleCase {
+    const char *name;
+    const char *machine; // fixture text
+    int reading;
+    const char *chip; // nullptr: no source
+    const char *feature;
+};
+
+const RuleCase kRuleCases[] = {
+    {"coretemp_physical_id_on_older_kernels",
+     "chip coretemp platform coretemp.0\n temp1 \"Physical id 0\" 50000\n"
+     " temp2 \"Core 0\" 55000",
+     quorvane::kCpu, "coretemp-isa-0000", "temp1"},
+    {"coretemp_hottest_core_without_package",
+     "chip coretemp platform coretemp.0\n temp2 \"Core 0\" 50000\n temp3 \"Core 1\" 58000",
+     quorvane::kCpu, "coretemp-isa-0000", "temp3"},
+    {"zen_tdie_before_tctl",
+     "chip k10temp pci 0000:00:18.3\n temp1 \"Tctl\" 70000\n temp2 \"Tdie\" 60000", quorvane::kCpu,
+     "k10temp-pci-00c3", "temp2"},
+    {"zen_hottest_ccd_without_tctl",
+     "chip zenpower pci 0000:00:18.3\n temp3 \"Tccd1\" 45000\n temp4 \"Tccd2\" 49000",
+     quorvane::kCpu, "zenpower-pci-00c3", "temp4"},
+    {"hottest_socket_of_two",
+     "chip k10temp pci 0000:00:18.3\n temp1 \"Tctl\" 55000\n"
+     "chip k10temp pci 0000:00:19.3\n temp1 \"Tctl\" 61000",
+     quorvane::kCpu, "k10temp-pci-00cb", "temp1"},
+    {"soc_thermal_chip", "chip cpu_thermal virtual\n temp1 47000", quorvane::kCpu,
+     "cpu_thermal-virtual-0", "temp1"},
+    {"board_label_cpu_package_first",
+     "chip asus_wmi_sensors platform asus-wmi-sensors\n temp1 \"CPU Temperature\" 41000\n"
+     " temp2 \"CPU Package\" 44000",
+     quorvane::kCpu, "asus_wmi_sensors-isa-0000", "temp2"},
+    {"word_cpu_but_not_cputin",
+     "chip nct6687 platform nct6687.2592\n temp1 \"CPU Socket\" 40000\n"
+     " temp2 \"CPUTIN\" 90000",
+     quorvane::kCpu, "nct6687-isa-0a20", "temp1"},
+    {"peci_as_cpu_fallback",
+     "chip nct6775 platform nct6775.656\n temp1 \"SYSTIN\" 30000\n"
+     " temp7 \"PECI Agent 0\" 45000",
+     quorvane::kCpu, "nct6775-isa-0290", "temp7"},
+    {"thinkpad_before_acpitz",
+     "chip acpitz acpi LNXTHERM:00\n temp1 60000\n"
+     "chip thinkpad platform thinkpad_hwmon\n temp1 50000",
+     quorvane::kCpu, "thinkpad-isa-0000", "temp1"},
+    {"radeon", "chip radeon pci 0000:01:00.0\n temp1 55000", quorvane::kGpu, "radeon-pci-0100",
+     "temp1"},
+    {"lowest_pci_address_of_two_cards",
+     "chip amdgpu pci 0000:0a:00.0\n temp1 \"edge\" 50000\n temp2 \"junction\" 52000\n"
+     "chip amdgpu pci 0000:03:00.0\n temp1 \"edge\" 60000\n temp2 \"junction\" 62000",
+     quorvane::kGpu, "amdgpu-pci-0300", "temp1"},
+    {"junction_without_edge",
+     "chip amdgpu pci 0000:03:00.0\n temp2 \"junction\" 62000\n temp3 \"mem\" 70000",
+     quorvane::kGpu, "amdgpu-pci-0300", "temp2"},
+    {"nouveau_before_integrated_amdgpu",
+     "chip amdgpu pci 0000:10:00.0\n temp1 \"edge\" 40000\n"
+     "chip nouveau pci 0000:01:00.0\n temp1 50000",
+     quorvane::kGpu, "nouveau-pci-0100", "temp1"},
+    {"integrated_amdgpu_alone", "chip amdgpu pci 0000:10:00.0\n temp1 \"edge\" 40000",
+     quorvane::kGpu, "amdgpu-pci-1000", "temp1"},
+    {"word_gpu_on_another_chip",
+     "chip asus_ec_sensors platform asus-ec-sensors\n temp1 \"Chipset\" 45000\n"
+     " temp2 \"GPU Temp\" 48000",
+     quorvane::kGpu, "asus_ec_sensors-isa-0000", "temp2"},
+    {"unconnected_inputs_never_count",
+     "chip nct6798 platform nct6775.656\n temp2 \"CPUTIN\" 50000\n"
+     " temp3 \"AUXTIN0\" 40000\n temp8 \"Water_In\" 30000",
+     quorvane::kMbd, nullptr, nullptr},
+    {"chipset_label",
+     "chip nct6798 platform nct6775.656\n temp3 \"AUXTIN0\" 40000\n"
+     " temp9 \"PCH_CHIP_TEMP\" 45000",
+     quorvane::kMbd, "nct6798-isa-0290", "temp9"},
+    {"super_io_at_lowest_address",
+     "chip it8792 platform it87.2640\n temp1 40000\n"
+     "chip it8688 platform it87.656\n temp1 35000",
+     quorvane::kMbd, "it8688-isa-0290", "temp1"},
+    {"acpitz_when_not_feeding_cpu",
+     "chip coretemp platform coretemp.0\n temp1 \"Package id 0\" 50000\n"
+     "chip acpitz acpi LNXTHERM:00\n temp1 30000",
+     quorvane::kMbd, "acpitz-acpi-0", "temp1"},
+    {"cpu_opt_label",
+     "chip asus_wmi_sensors platform asus-wmi-sensors\n fan1 \"Chassis Fan 1\" 800\n"
+     " fan2 \"CPU_OPT\" 1200",
+     quorvane::kFan, "asus_wmi_sensors-isa-0000", "fan2"},
+    {"cpu_fan_label_in_any_case",
+     "chip asus_ec_sensors platform asus-ec-sensors\n fan1 \"Chassis\" 700\n"
+     " fan2 \"cpu_fan\" 1500",
+     quorvane::kFan, "asus_ec_sensors-isa-0000", "fan2"},
+    {"nuvoton_fan2_first", "chip nct6798 platform nct6775.656\n fan1 800\n fan2 1200",
+     quorvane::kFan, "nct6798-isa-0290", "fan2"},
+    {"nuvoton_first_spinning_when_fan2_stopped",
+     "chip nct6798 platform nct6775.656\n fan1 800\n fan2 0", quorvane::kFan, "nct6798-isa-0290",
+     "fan1"},
+    {"ite_fan1_first", "chip it8688 platform it87.656\n fan1 1300\n fan2 900", quorvane::kFan,
+     "it8688-isa-0290", "fan1"},
+    {"gpu_fan_never_counts",
+     "chip amdgpu pci 0000:03:00.0\n temp1 \"edge\" 50000\n temp2 \"junction\" 52000\n"
+     " fan1 1500",
+     quorvane::kFan, nullptr, nullptr},
+};
+
+class RuleTest : public SensorTest, public testing::WithParamInterface<RuleCase> {
+  protected:
+    void TearDown() override
+    {
+        SensorTest::TearDown();
+        unlink(path_.c_str());
+    }
+    std::string path_;
+};
+
+void PrintTo(const RuleCase &rule, std::ostream *out)
+{
+    *out << rule.name;
+}
+
+TEST_P(RuleTest, ChoosesTheSource)
+{
+    const RuleCase &rule = GetParam();
+    path_ = testing::TempDir() + "quorvane-rule-" + std::to_string(getpid()) + ".hwmon";
+    write_text(path_, std::string(rule.machine) + "\n");
+    MOUNT_PATH_OR_SKIP(path_);
+    Quorvane_Initialize();
+    const quorvane::Choice &choice = quorvane::state.choices[rule.reading];
+    if (rule.chip == nullptr) {
+        EXPECT_EQ(choice.candidate, -1) << describe();
+        return;
+    }
+    ASSERT_GE(choice.candidate, 0) << describe();
+    const quorvane::Candidate &candidate = quorvane::state.candidates[choice.candidate];
+    EXPECT_STREQ(quorvane::state.chips[candidate.chip].text, rule.chip) << describe();
+    EXPECT_STREQ(candidate.feature->name, rule.feature) << describe();
+}
+
+std::string rule_name(const testing::TestParamInfo<RuleCase> &param)
+{
+    return param.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, RuleTest, testing::ValuesIn(kRuleCases), rule_name);
 
 // ---- Reading over time ----
 
