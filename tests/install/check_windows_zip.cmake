@@ -32,8 +32,8 @@ if(NOT files STREQUAL expected)
 endif()
 message(STATUS "the .zip holds ${files}")
 
-file(READ "${WORK}/unpacked/${folder}/quorvane-demo.exe" magic LIMIT 2)
-if(NOT magic STREQUAL "MZ")
+file(READ "${WORK}/unpacked/${folder}/quorvane-demo.exe" magic LIMIT 2 HEX)
+if(NOT magic STREQUAL "4d5a") # "MZ"
   message(FATAL_ERROR "quorvane-demo.exe is not a Windows executable")
 endif()
 
