@@ -8,6 +8,7 @@
 //   QUORVANE_FAKE_INIT_GATE   a path: Quorvane_Initialize returns only once
 //                             it exists (at most 60 s), so a test can hold
 //                             the program inside the call
+//   QUORVANE_FAKE_EXIT_DELAY  milliseconds Quorvane_Exitialize takes
 //   QUORVANE_FAKE_READINGS    the readings of each sample: samples split by
 //                             ';', each "cpu,gpu,mbd,fan"; a '-' field, or
 //                             a whole sample "none", stores nothing; the
@@ -181,5 +182,7 @@ extern "C" int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t 
 extern "C" int32_t QUORVANE_CALL Quorvane_Exitialize(void)
 {
     trace("Quorvane_Exitialize");
+    if (const char *delay = variable("QUORVANE_FAKE_EXIT_DELAY"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(atoi(delay)));
     return 0;
 }
