@@ -1,7 +1,11 @@
 #!/bin/bash
 # Runs quorvane-demo as installed by dpkg, found through PATH, end to end.
 #
-# Usage: dpkg_run.sh WORK
+# Usage: dpkg_run.sh WORK [TOOL FIXTURE FIRST SAMPLE]
+#   TOOL     quorvane-fixture, to run on the fixture machine FIXTURE, where
+#            the first line and every sample are known: FIRST is the first
+#            line, SAMPLE every sample line after its number. Without them
+#            the run is on this machine, with whatever sensors it has.
 . "$(dirname "$0")/common.sh"
 require_real_library
 
@@ -20,4 +24,11 @@ if command -v man >/dev/null; then
     [ "$(man -w quorvane-demo)" = /usr/share/man/man1/quorvane-demo.1.gz ] ||
         fail "man does not find quorvane-demo(1)"
 fi
-check_run "$work/run" "" quorvane-demo
+if [ $# -ge 5 ]; then
+    # The fixture tool starts quorvane-demo through PATH as well (execvp).
+    echo "on the fixture machine $3"
+    check_run "$work/run" "$4" "$5" "$2" "$3" quorvane-demo
+else
+    echo "on this machine"
+    check_run "$work/run" "" "" quorvane-demo
+fi

@@ -3,17 +3,22 @@
 # with nothing but the flags of `pkg-config --cflags --libs quorvane`, then
 # runs it.
 #
-# Usage: pkgconfig_build.sh CC SOURCE WORKDIR [PKG_CONFIG_DIR]
-# Without PKG_CONFIG_DIR the system's quorvane.pc is used and the program
-# must run as it is; with it, that installation's, and the program runs
-# with LD_LIBRARY_PATH set to the libdir that quorvane.pc names.
+# Usage: pkgconfig_build.sh CC SOURCE WORKDIR PKG_CONFIG_DIR [TOOL FIXTURE EXPECTED]
+#   PKG_CONFIG_DIR  "-" for the system's quorvane.pc, and the program must
+#                   run as it is; otherwise that installation's, and the
+#                   program runs with LD_LIBRARY_PATH set to the libdir that
+#                   quorvane.pc names
+#   TOOL            quorvane-fixture, to run on the fixture machine FIXTURE,
+#                   where the program must print EXPECTED; without them it
+#                   runs on this machine and prints any well-formed values
 . "$(dirname "$0")/common.sh"
 require_real_library
 
-cc=$1 source=$2 work=$3 pcdir=${4:-}
+cc=$1 source=$2 work=$3 pcdir=$4
+shift 4
 rm -rf "$work"
 mkdir -p "$work"
-if [ -n "$pcdir" ]; then
+if [ "$pcdir" != - ]; then
     export PKG_CONFIG_PATH="$pcdir"
 fi
 
@@ -23,13 +28,26 @@ echo "pkg-config --cflags --libs quorvane: $flags"
 "$cc" -std=c11 -Wall -Wextra -Werror -o "$work/read_values" "$source" $flags ||
     fail "read_values.c does not build with those flags"
 
-if [ -n "$pcdir" ]; then
+if [ "$pcdir" != - ]; then
     libdir=$(pkg-config --variable=libdir quorvane)
     [ -f "$libdir/libquorvane.so.1" ] || fail "quorvane.pc names libdir $libdir, which has no library"
     export LD_LIBRARY_PATH="$libdir"
 fi
-output=$(cd "$work" && ./read_values) || fail "read_values failed"
+if [ $# -ge 3 ]; then
+    output=$(cd "$work" && "$1" "$2" ./read_values)
+    status=$?
+    [ $status -eq 77 ] && skip "the fixture machine could not be made"
+    expected=$3
+else
+    output=$(cd "$work" && ./read_values)
+    status=$?
+    expected=""
+fi
 echo "read_values: $output"
+[ $status -eq 0 ] || fail "read_values exited with $status"
+if [ -n "$expected" ]; then
+    [ "$output" = "$expected" ] || fail "read_values printed '$output', expected '$expected'"
+fi
 printf '%s\n' "$output" |
     grep -Eq '^status=-?[0-9]+ CPU=-?[0-9]+ GPU=-?[0-9]+ MBD=-?[0-9]+ FAN=-?[0-9]+$' ||
     fail "read_values printed '$output'"

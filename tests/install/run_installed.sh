@@ -3,11 +3,16 @@
 # with no LD_LIBRARY_PATH: it must find the installed library through its
 # RUNPATH alone, never the build tree's or the system's.
 #
-# Usage: run_installed.sh SCRATCH BINDIR LIBDIR [EXPECTED_FIRST_LINE]
+# Usage: run_installed.sh SCRATCH BINDIR LIBDIR RUNDIR [TOOL FIXTURE FIRST SAMPLE]
+#   RUNDIR   a directory of this run's own, for its files
+#   TOOL     quorvane-fixture, to run on the fixture machine FIXTURE, where
+#            the first line and every sample are known: FIRST is the first
+#            line, SAMPLE every sample line after its number. Without them
+#            the run is on this machine, with whatever sensors it has.
 . "$(dirname "$0")/common.sh"
 require_real_library
 
-scratch=$1 bindir=$2 libdir=$3 expected_first=${4:-}
+scratch=$1 bindir=$2 libdir=$3 rundir=$4
 prefix="$scratch/moved/prefix"
 program="$prefix/$bindir/quorvane-demo"
 [ -x "$program" ] || fail "no installed program at $program"
@@ -18,4 +23,10 @@ resolved=$(env -u LD_LIBRARY_PATH ldd "$program" | sed -n 's/^[[:space:]]*libquo
     fail "the program loads $resolved, not the library of its own installation"
 echo "libquorvane.so.1 => $resolved"
 
-check_run "$scratch/run" "$expected_first" env -u LD_LIBRARY_PATH "$program"
+if [ $# -ge 8 ]; then
+    echo "on the fixture machine $6"
+    check_run "$rundir" "$7" "$8" env -u LD_LIBRARY_PATH "$5" "$6" "$program"
+else
+    echo "on this machine"
+    check_run "$rundir" "" "" env -u LD_LIBRARY_PATH "$program"
+fi
