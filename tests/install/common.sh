@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the installation and package tests. Source it; it defines:
 #   fail MESSAGE...      print and exit 1
 #   skip MESSAGE...      print and exit 77 (the tests' SKIP_RETURN_CODE);

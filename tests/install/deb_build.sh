@@ -3,6 +3,7 @@
 # configure preset, in a build tree of its own under WORK.
 #
 # Usage: deb_build.sh SOURCE_DIR WORK
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 
@@ -19,5 +20,6 @@ cmake --build "$work" -j2 >"$work.build.log" 2>&1 ||
 (cd "$work" && cpack) >"$work.cpack.log" 2>&1 ||
     { cat "$work.cpack.log"; fail "cpack failed"; }
 cat "$work.cpack.log"
-ls "$work"/*.deb
-[ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "cpack did not make exactly three packages"
+debs=("$work"/*.deb)
+printf '%s\n' "${debs[@]}"
+{ [ "${#debs[@]}" -eq 3 ] && [ -f "${debs[0]}" ]; } || fail "cpack did not make exactly three packages"

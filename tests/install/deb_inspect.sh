@@ -4,6 +4,7 @@
 # with their modes, and the binaries (stripped, no RUNPATH).
 #
 # Usage: deb_inspect.sh WORK LIBDIR    (LIBDIR: e.g. usr/lib/x86_64-linux-gnu)
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 

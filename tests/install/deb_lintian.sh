@@ -3,6 +3,7 @@
 # printed for the record.
 #
 # Usage: deb_lintian.sh WORK
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 

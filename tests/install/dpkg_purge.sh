@@ -2,6 +2,7 @@
 # Purges the three packages, whether or not they are installed, and checks
 # that the system holds no trace of the library. The clean-up step of the
 # dpkg tests, and the setup of tests that need the library absent.
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 
 [ "$(id -u)" -eq 0 ] || skip "dpkg --purge needs root"

@@ -6,6 +6,7 @@
 #            the first line and every sample are known: FIRST is the first
 #            line, SAMPLE every sample line after its number. Without them
 #            the run is on this machine, with whatever sensors it has.
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 

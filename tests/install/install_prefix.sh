@@ -7,6 +7,7 @@
 # Usage: install_prefix.sh BUILD_DIR SCRATCH BINDIR LIBDIR INCLUDEDIR MANDIR DOCDIR RUNPATH
 # (the install directories relative to the prefix; RUNPATH the program's
 # expected RUNPATH). The moved prefix is SCRATCH/moved/prefix.
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 
 build=$1 scratch=$2 bindir=$3 libdir=$4 includedir=$5 mandir=$6 docdir=$7 runpath=$8

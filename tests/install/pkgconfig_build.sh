@@ -11,6 +11,7 @@
 #   TOOL            quorvane-fixture, to run on the fixture machine FIXTURE,
 #                   where the program must print EXPECTED; without them it
 #                   runs on this machine and prints any well-formed values
+# shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 
