@@ -36,6 +36,13 @@ file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/copyright"
   "License: Expat\n"
   " ${_quorvane_terms}\n")
 
+# Debian takes the package version from the changelog's latest entry: it must
+# be this version.
+file(STRINGS "${CMAKE_CURRENT_SOURCE_DIR}/changelog" _quorvane_latest LIMIT_COUNT 1)
+if(NOT _quorvane_latest MATCHES "^quorvane-demo \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog starts with '${_quorvane_latest}': add an "
+    "entry for version ${PROJECT_VERSION} at its top (dch -v ${PROJECT_VERSION}).")
+endif()
 quorvane_gzip("${CMAKE_CURRENT_SOURCE_DIR}/changelog" changelog _quorvane_changelog_gz)
 add_custom_target(quorvane_changelog ALL DEPENDS "${_quorvane_changelog_gz}")
 

@@ -3,13 +3,14 @@
 # inside them: the split, the dependencies, the control files, the files
 # with their modes, and the binaries (stripped, no RUNPATH).
 #
-# Usage: deb_inspect.sh WORK LIBDIR    (LIBDIR: e.g. usr/lib/x86_64-linux-gnu)
+# Usage: deb_inspect.sh WORK LIBDIR VERSION
+#   LIBDIR   the library directory, e.g. usr/lib/x86_64-linux-gnu
+#   VERSION  the project's version
 # shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
 
-work=$1 libdir=$2
-version=1.0.0
+work=$1 libdir=$2 version=$3
 arch=$(dpkg --print-architecture)
 lib_deb="$work/libquorvane1_${version}_$arch.deb"
 dev_deb="$work/libquorvane-dev_${version}_$arch.deb"
