@@ -53,12 +53,12 @@ void watch_interrupts(void)
     sigemptyset(&interrupt_set);
     for (int sig : kInterrupts) {
         sigaddset(&interrupt_set, sig);
-        struct sigaction previous {};
+        struct sigaction previous = {};
         sigaction(sig, nullptr, &previous);
         // A signal ignored at start (nohup, a background job) stays ignored.
         if (previous.sa_handler == SIG_IGN)
             continue;
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = note_interrupt;
         sigemptyset(&action.sa_mask);
         action.sa_flags = 0; // no SA_RESTART: a blocking read must return
@@ -66,45 +66,32 @@ void watch_interrupts(void)
     }
 }
 
-// Waits, with interrupts blocked except inside ppoll so that none can slip
-// in between the check and the wait, until fd is readable (fd >= 0), the
-// time runs out (timeout not NULL) or an interrupt is noted.
-void wait_unless_interrupted(int fd, const struct timespec *timeout)
+// Waits until fd is readable or an interrupt is noted. Interrupts stay
+// blocked except inside ppoll, so none can slip in between the check and
+// the wait.
+void wait_for_input(int fd)
 {
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &interrupt_set, &previous);
-    struct timespec deadline {};
-    if (timeout != nullptr) {
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_sec += timeout->tv_sec;
-        deadline.tv_nsec += timeout->tv_nsec;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec++;
-            deadline.tv_nsec -= 1000000000L;
-        }
-    }
+    struct pollfd poll_fd = {fd, POLLIN, 0};
     while (noted_signal == 0) {
-        struct timespec left {};
-        struct timespec *wait = nullptr;
-        if (timeout != nullptr) {
-            struct timespec now {};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            left.tv_sec = deadline.tv_sec - now.tv_sec;
-            left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
-            if (left.tv_nsec < 0) {
-                left.tv_sec--;
-                left.tv_nsec += 1000000000L;
-            }
-            if (left.tv_sec < 0)
-                break;
-            wait = &left;
-        }
-        struct pollfd poll_fd = {fd, POLLIN, 0};
-        int ready = ppoll(&poll_fd, fd >= 0 ? 1 : 0, wait, &previous);
+        int ready = ppoll(&poll_fd, 1, nullptr, &previous);
         if (ready > 0 || (ready < 0 && errno != EINTR))
             break;
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+struct timespec time_left(const struct timespec &deadline)
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    struct timespec left = {deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+    if (left.tv_nsec < 0) {
+        left.tv_sec--;
+        left.tv_nsec += 1000000000L;
+    }
+    return left;
 }
 
 } // namespace
@@ -139,7 +126,7 @@ FILE *open_log_file(const char *name, char *why, size_t why_size)
     }
     // Only a regular file is emptied; a device such as /dev/full has no
     // length and still takes the log.
-    struct stat info {};
+    struct stat info = {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
         snprintf(why, why_size, "%s", strerror(errno));
         close(fd);
@@ -169,9 +156,30 @@ void write_log_text(FILE *log, const char *text, size_t length)
 
 void pause_for(unsigned ms)
 {
-    struct timespec span = {static_cast<time_t>(ms / 1000),
-                            static_cast<long>(ms % 1000) * 1000000L};
-    wait_unless_interrupted(-1, &span);
+    // The interrupts are blocked and waited for, which ends the pause the
+    // moment one arrives. sigtimedwait also keeps to the timer's usual slack,
+    // where poll and select let a 500 ms wait run half a millisecond late.
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &interrupt_set, &previous);
+    struct timespec deadline = {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += ms / 1000;
+    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec++;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (noted_signal == 0) {
+        struct timespec left = time_left(deadline);
+        if (left.tv_sec < 0)
+            break;
+        int sig = sigtimedwait(&interrupt_set, nullptr, &left);
+        if (sig > 0)
+            noted_signal = sig;
+        else if (errno != EAGAIN && errno != EINTR)
+            break;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 int interrupt_noted(void)
@@ -193,12 +201,10 @@ void end_by_interrupt(void)
 
 void wait_for_key(void)
 {
-    fputs("Press any key to continue . . . ", stdout);
-    fflush(stdout);
-
     // On a terminal: one key, without echo and without Enter. ISIG stays on,
-    // so Ctrl-C still interrupts.
-    struct termios saved {};
+    // so Ctrl-C still interrupts. The mode is set before the prompt shows,
+    // so a key pressed at once is not echoed either.
+    struct termios saved = {};
     bool raw = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (raw) {
         struct termios key_mode = saved;
@@ -207,9 +213,11 @@ void wait_for_key(void)
         key_mode.c_cc[VTIME] = 0;
         tcsetattr(STDIN_FILENO, TCSANOW, &key_mode);
     }
+    fputs("Press any key to continue . . . ", stdout);
+    fflush(stdout);
 
     // Elsewhere: at most one byte; end of file or an error ends the wait.
-    wait_unless_interrupted(STDIN_FILENO, nullptr);
+    wait_for_input(STDIN_FILENO);
     char key;
     if (noted_signal == 0 && read(STDIN_FILENO, &key, 1) < 0) {
         // Nothing to read: the wait is over all the same.

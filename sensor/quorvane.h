@@ -60,8 +60,8 @@ int32_t QUORVANE_CALL Quorvane_DumpSensorsInfo(const char16_t *path);
  * library cannot take is left as the caller set it, so callers zero them
  * first. Returns 0 when all four were stored, non-zero otherwise.
  */
-int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu,
-                                               int32_t *mbd, int32_t *fan);
+int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu, int32_t *mbd,
+                                               int32_t *fan);
 
 /*
  * Releases what the library acquired. No further call follows except a new

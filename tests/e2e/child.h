@@ -28,14 +28,14 @@ struct Child {
     int terminal = -1; // the terminal's slave side
     std::string terminal_name;
     std::string output_file;
-    std::string seen;   // what output has delivered so far
+    std::string seen; // what output has delivered so far
     std::string errors_seen;
 };
 
 struct Finished {
     int status = -1; // raw wait status
     bool has_modes = false;
-    struct termios modes {}; // the terminal's modes as the child left them
+    struct termios modes = {}; // the terminal's modes as the child left them
     std::string output, errors;
 };
 

@@ -58,8 +58,8 @@ class Trouble : public NativeRun {
         if (geteuid() != 0)
             return;
         chmod(base.c_str(), 0777);
-        l.command.insert(l.command.begin(), {"setpriv", "--reuid=65534", "--regid=65534",
-                                             "--clear-groups", "--"});
+        l.command.insert(l.command.begin(),
+                         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     }
 };
 

@@ -40,7 +40,11 @@ const RunCase kRunCases[] = {
      {},
      "Error, 2147483647",
      {kTypical}},
-    {"NegativeReadings", {"QUORVANE_FAKE_READINGS=-5,-12,-40,-1"}, {}, "OK, 0", {{-5, -12, -40, -1}}},
+    {"NegativeReadings",
+     {"QUORVANE_FAKE_READINGS=-5,-12,-40,-1"},
+     {},
+     "OK, 0",
+     {{-5, -12, -40, -1}}},
     {"ExtremeReadings",
      {"QUORVANE_FAKE_READINGS=-2147483648,2147483647,-2147483648,2147483647"},
      {},
@@ -63,12 +67,7 @@ const RunCase kRunCases[] = {
      {"--help", "-v", "/?", "other.txt"},
      "OK, 0",
      {kTypical}},
-    {"OlderLogReplaced",
-     {"QUORVANE_FAKE_READINGS=45,38,31,1200"},
-     {},
-     "OK, 0",
-     {kTypical},
-     true},
+    {"OlderLogReplaced", {"QUORVANE_FAKE_READINGS=45,38,31,1200"}, {}, "OK, 0", {kTypical}, true},
 };
 
 class WholeRun : public Run, public ::testing::WithParamInterface<RunCase> {};

@@ -30,7 +30,8 @@ TEST(Program, RunpathHoldsOnlyTheLibraryFolderBesideIt)
     pclose(pipe);
     EXPECT_EQ(dynamic.find("(RPATH)"), std::string::npos) << "RPATH outranks LD_LIBRARY_PATH";
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(dynamic, m, std::regex(R"(\(RUNPATH\)\s+Library runpath: \[(.*)\])")))
+    ASSERT_TRUE(
+        std::regex_search(dynamic, m, std::regex(R"(\(RUNPATH\)\s+Library runpath: \[(.*)\])")))
         << dynamic;
     std::string runpath = m[1];
     EXPECT_EQ(runpath, "$ORIGIN/../lib");

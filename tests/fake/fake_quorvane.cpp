@@ -165,8 +165,8 @@ extern "C" int32_t QUORVANE_CALL Quorvane_DumpSensorsInfo(const char16_t *path)
     return file.good() ? 0 : 1;
 }
 
-extern "C" int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu,
-                                                         int32_t *mbd, int32_t *fan)
+extern "C" int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu, int32_t *mbd,
+                                                          int32_t *fan)
 {
     trace("Quorvane_GetSensorsValue " + shown(cpu) + " " + shown(gpu) + " " + shown(mbd) + " " +
           shown(fan));
