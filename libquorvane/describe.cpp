@@ -13,9 +13,11 @@
 #define QUORVANE_VERSION "unknown"
 #endif
 
-namespace quorvane {
+namespace quorvane
+{
 
-namespace {
+namespace
+{
 
 constexpr const char *kReadingNames[kReadingCount] = {"CPU", "GPU", "MBD", "FAN"};
 
@@ -145,10 +147,9 @@ void write_reading(FILE *out, int reading)
         fputs(" (no fan spun at bring-up; this one was stopped)", out);
     fputs("\n", out);
     if (choice.failed_reads > 0)
-        fprintf(out, "       %d of %d reads since bring-up stored nothing; the last: %s\n",
+        fprintf(out, "       %lld of %lld reads since bring-up stored nothing; the last: %s\n",
                 choice.failed_reads, choice.reads,
-                choice.last_error != 0 ? sensors_strerror(choice.last_error)
-                                       : "implausible value");
+                choice.last_error != 0 ? sensors_strerror(choice.last_error) : "implausible value");
 }
 
 void write_candidate(FILE *out, const Candidate &candidate)
@@ -176,14 +177,9 @@ void write_chips(FILE *out)
     for (int c = 0; c < state.chip_count; c++) {
         const Chip &chip = state.chips[c];
         fprintf(out, "  %s (%s)\n", chip.text, chip.adapter != nullptr ? chip.adapter : "?");
-        bool any = false;
-        for (int i = 0; i < state.candidate_count; i++) {
-            if (state.candidates[i].chip == c) {
-                write_candidate(out, state.candidates[i]);
-                any = true;
-            }
-        }
-        if (!any)
+        for (int i = chip.first_candidate; i < chip.first_candidate + chip.candidate_count; i++)
+            write_candidate(out, state.candidates[i]);
+        if (chip.candidate_count == 0)
             fputs("    no temperature or fan input\n", out);
     }
 }

@@ -6,9 +6,11 @@
 #include "rules.h"
 #include "state.h"
 
-namespace quorvane {
+namespace quorvane
+{
 
-namespace {
+namespace
+{
 
 bool is_wanted_feature(const sensors_feature *feature)
 {
@@ -87,8 +89,8 @@ void fill_chips(void)
 }
 
 // Reads one subfeature of the feature; false when it is absent or unreadable.
-bool read_subfeature(const Chip *chip, const sensors_feature *feature,
-                     sensors_subfeature_type type, double *value)
+bool read_subfeature(const Chip *chip, const sensors_feature *feature, sensors_subfeature_type type,
+                     double *value)
 {
     const sensors_subfeature *sub = sensors_get_subfeature(chip->name, feature, type);
     if (sub == nullptr || (sub->flags & SENSORS_MODE_R) == 0)
@@ -113,8 +115,8 @@ void judge(Candidate *candidate, const Chip *chip)
     const sensors_subfeature *input = sensors_get_subfeature(
         chip->name, feature,
         temperature ? SENSORS_SUBFEATURE_TEMP_INPUT : SENSORS_SUBFEATURE_FAN_INPUT);
-    candidate->input = input != nullptr && (input->flags & SENSORS_MODE_R) != 0 ? input->number
-                                                                                : -1;
+    candidate->input =
+        input != nullptr && (input->flags & SENSORS_MODE_R) != 0 ? input->number : -1;
     bool read = false;
     if (candidate->input >= 0) {
         candidate->error = sensors_get_value(chip->name, candidate->input, &candidate->value);
@@ -151,7 +153,8 @@ void judge(Candidate *candidate, const Chip *chip)
 void fill_candidates(void)
 {
     for (int c = 0; c < state.chip_count; c++) {
-        const Chip *chip = &state.chips[c];
+        Chip *chip = &state.chips[c];
+        chip->first_candidate = state.candidate_count;
         int nr = 0;
         while (const sensors_feature *feature = sensors_get_features(chip->name, &nr)) {
             if (!is_wanted_feature(feature))
@@ -164,6 +167,7 @@ void fill_candidates(void)
             candidate->label = sensors_get_label(chip->name, feature);
             candidate->taken_by = -1;
             judge(candidate, chip);
+            chip->candidate_count++;
         }
     }
 }
@@ -177,8 +181,8 @@ int enumerate_inputs(void)
         return kStatusNoChips;
     int features = count_features();
     state.chips = static_cast<Chip *>(calloc(chips, sizeof(Chip)));
-    state.candidates = static_cast<Candidate *>(calloc(features > 0 ? features : 1,
-                                                       sizeof(Candidate)));
+    state.candidates =
+        static_cast<Candidate *>(calloc(features > 0 ? features : 1, sizeof(Candidate)));
     if (state.chips == nullptr || state.candidates == nullptr)
         return kStatusNoMemory;
     fill_chips();

@@ -4,11 +4,13 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace quorvane {
+namespace quorvane
+{
 
 State state = {};
 
-namespace {
+namespace
+{
 
 void clear_choices(void)
 {

@@ -5,9 +5,11 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace quorvane {
+namespace quorvane
+{
 
-namespace {
+namespace
+{
 
 // Outside these bounds a value is a placeholder or a broken input:
 // -128 or 127 degrees from a chip with no diode, 65535 RPM from a fan
@@ -36,7 +38,8 @@ int round_to_int(double value)
 
 using namespace quorvane;
 
-namespace {
+namespace
+{
 
 // Stores the reading through out when its source reads a plausible value.
 // A failed or implausible read stores nothing: the caller's 0 stays.
@@ -62,8 +65,8 @@ bool read_into(Reading reading, int32_t *out)
 
 } // namespace
 
-extern "C" int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu,
-                                                          int32_t *mbd, int32_t *fan)
+extern "C" int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu, int32_t *mbd,
+                                                          int32_t *fan)
 {
     // Before bring-up and after shut-down, sensors_up is false and the
     // choices are empty: nothing is read and nothing is stored.

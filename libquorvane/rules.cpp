@@ -6,10 +6,13 @@
 #include <fnmatch.h>
 #include <strings.h>
 
-namespace quorvane {
+namespace quorvane
+{
 
-// One line per rule. For each reading the first rule that leaves a usable
-// input decides; the order of lines is the order of preference.
+// One entry per rule. For each reading the first rule that leaves a usable
+// input decides; the order of entries is the order of preference.
+// Kept as rows, not as one field per line.
+// clang-format off
 const Rule kRules[] = {
     // CPU
     {kCpu, "coretemp", ChipIs::kAny, {"Package id *", "Physical id *"}, Match::kGlob,
@@ -83,15 +86,13 @@ const Rule kRules[] = {
     {kFan, "*", ChipIs::kAny, {"*"}, Match::kGlob, Pick::kFirstSpinning, false,
      "first spinning fan of any chip"},
 };
+// clang-format on
 const int kRuleCount = sizeof kRules / sizeof kRules[0];
 
 const LabelClass kLabelClasses[] = {
-    {"CPUTIN", Verdict::kUnconnectedLabel},
-    {"AUXTIN*", Verdict::kUnconnectedLabel},
-    {"PECI*", Verdict::kCpuFallbackOnly},
-    {"T_Sensor", Verdict::kUnconnectedLabel},
-    {"Water_*", Verdict::kUnconnectedLabel},
-    {"VRM", Verdict::kUnconnectedLabel},
+    {"CPUTIN", Verdict::kUnconnectedLabel},  {"AUXTIN*", Verdict::kUnconnectedLabel},
+    {"PECI*", Verdict::kCpuFallbackOnly},    {"T_Sensor", Verdict::kUnconnectedLabel},
+    {"Water_*", Verdict::kUnconnectedLabel}, {"VRM", Verdict::kUnconnectedLabel},
 };
 const int kLabelClassCount = sizeof kLabelClasses / sizeof kLabelClasses[0];
 
@@ -117,7 +118,8 @@ bool matches_any(const char *patterns, const char *name)
     return false;
 }
 
-namespace {
+namespace
+{
 
 bool is_word_char(char c)
 {

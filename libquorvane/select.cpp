@@ -2,9 +2,11 @@
 #include "rules.h"
 #include "state.h"
 
-namespace quorvane {
+namespace quorvane
+{
 
-namespace {
+namespace
+{
 
 Kind kind_of(Reading reading)
 {
@@ -78,9 +80,10 @@ int best_on_chip(const Rule &rule, int chip, bool accept_stopped)
 {
     for (int p = 0; p < 8 && rule.labels[p] != nullptr; p++) {
         int best = -1;
-        for (int i = 0; i < state.candidate_count; i++) {
+        const Chip &on = state.chips[chip];
+        for (int i = on.first_candidate; i < on.first_candidate + on.candidate_count; i++) {
             const Candidate &candidate = state.candidates[i];
-            if (candidate.chip != chip || !may_feed(rule, candidate, accept_stopped) ||
+            if (!may_feed(rule, candidate, accept_stopped) ||
                 !matches_label(rule.match, rule.labels[p], candidate.label))
                 continue;
             if (is_better(rule, best, i))

@@ -9,7 +9,8 @@
 
 #include <sensors/sensors.h>
 
-namespace quorvane {
+namespace quorvane
+{
 
 // The four readings, in the order of Quorvane_GetSensorsValue.
 enum Reading { kCpu, kGpu, kMbd, kFan, kReadingCount };
@@ -47,27 +48,29 @@ struct Chip {
     int hwmon_index;               // N of /sys/class/hwmon/hwmonN; orders the chips
     bool is_gpu;
     bool is_discrete_gpu;
+    int first_candidate; // its inputs: candidates[first_candidate ...]
+    int candidate_count;
 };
 
 struct Candidate {
     int chip; // index into State::chips
     const sensors_feature *feature;
     Kind kind;
-    int input;   // subfeature number of the input; -1 when there is none
-    char *label; // from sensors_get_label (malloc'd); freed at release
+    int input;    // subfeature number of the input; -1 when there is none
+    char *label;  // from sensors_get_label (malloc'd); freed at release
     double value; // at bring-up, in degrees Celsius or RPM
     Verdict verdict;
-    int error; // libsensors error code when the read failed
+    int error;    // libsensors error code when the read failed
     int taken_by; // the reading it feeds, or -1
 };
 
 // The source of one reading: what Quorvane_GetSensorsValue reads.
 struct Choice {
-    int candidate;        // -1 when the reading has no source
-    int rule;             // index into kRules; -1 when none
+    int candidate;            // -1 when the reading has no source
+    int rule;                 // index into kRules; -1 when none
     bool stopped_at_bring_up; // a fan taken although no fan spun
-    int reads;                // Quorvane_GetSensorsValue calls since bring-up
-    int failed_reads;         // of those, the ones that stored nothing
+    long long reads;          // Quorvane_GetSensorsValue calls since bring-up
+    long long failed_reads;   // of those, the ones that stored nothing
     int last_error;           // libsensors' code of the last failure; 0: implausible
 };
 
@@ -75,10 +78,10 @@ struct State {
     bool sensors_up; // sensors_init succeeded and sensors_cleanup is due
     bool tried;      // Quorvane_Initialize ran at least once
     int status;
-    int sensors_error;       // libsensors' code when it could not start
-    bool empty_config;       // the system configuration did not parse
-    int config_error_code;   // libsensors' code of that failure
-    char config_error[512];  // its message, with file and line
+    int sensors_error;      // libsensors' code when it could not start
+    bool empty_config;      // the system configuration did not parse
+    int config_error_code;  // libsensors' code of that failure
+    char config_error[512]; // its message, with file and line
     Chip *chips;
     int chip_count;
     Candidate *candidates;

@@ -17,7 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const char kClassDir[] = "/sys/class";
 const char kConfigFile[] = "/etc/sensors3.conf";
@@ -296,8 +297,7 @@ bool mount_fixture(const std::string &path, std::string *why)
     b.staging = staging;
     // An empty i2c-adapter class keeps libsensors from the real I2C bus.
     bool ok = mount("fixture-config", staging, "tmpfs", 0, "mode=0755") == 0 &&
-              make_dirs(b.staging + "/sensors.d") &&
-              make_dirs(std::string(kClassDir) + "/hwmon") &&
+              make_dirs(b.staging + "/sensors.d") && make_dirs(std::string(kClassDir) + "/hwmon") &&
               make_dirs(std::string(kClassDir) + "/i2c-adapter");
     if (!ok)
         fail(why, "cannot prepare the fixture's directories");

@@ -24,22 +24,23 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 constexpr int32_t kUnset = -999; // what a reading holds when nothing is stored
 const char *const kReadingNames[] = {"CPU", "GPU", "MBD", "FAN"};
 
 // Enters the private namespace once per process, then mounts the fixture.
 // A machine that allows no namespace skips, or fails under CI=true.
-#define MOUNT_OR_SKIP(name)                                                                    \
-    do {                                                                                       \
-        std::string why_;                                                                      \
-        if (!namespace_ready(&why_)) {                                                         \
-            if (namespace_failure_is_fatal())                                                  \
-                FAIL() << "no private mount namespace under CI=true: " << why_;                \
-            GTEST_SKIP() << "no private mount namespace, fixture tests skipped: " << why_;     \
-        }                                                                                      \
-        ASSERT_TRUE(mount_fixture(fixture_path(name), &why_)) << why_;                         \
+#define MOUNT_OR_SKIP(name)                                                                        \
+    do {                                                                                           \
+        std::string why_;                                                                          \
+        if (!namespace_ready(&why_)) {                                                             \
+            if (namespace_failure_is_fatal())                                                      \
+                FAIL() << "no private mount namespace under CI=true: " << why_;                    \
+            GTEST_SKIP() << "no private mount namespace, fixture tests skipped: " << why_;         \
+        }                                                                                          \
+        ASSERT_TRUE(mount_fixture(fixture_path(name), &why_)) << why_;                             \
     } while (0)
 
 bool namespace_ready(std::string *why)
@@ -107,8 +108,7 @@ std::string describe(void)
 std::map<std::string, double> sensors_json(const char *options)
 {
     std::map<std::string, double> values;
-    std::string command =
-        std::string(QUORVANE_SENSORS_PROGRAM) + " -j " + options + " 2>/dev/null";
+    std::string command = std::string(QUORVANE_SENSORS_PROGRAM) + " -j " + options + " 2>/dev/null";
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return values;
@@ -144,8 +144,9 @@ std::map<std::string, double> sensors_json(const char *options)
     return values;
 }
 
-class SensorTest : public testing::Test {
-protected:
+class SensorTest : public testing::Test
+{
+  protected:
     void TearDown() override
     {
         Quorvane_Exitialize();
@@ -211,7 +212,7 @@ const Machine kMachines[] = {
     {"hostile",
      0,
      {{"coretemp-isa-0000", "temp7", 44},
-      {"amdgpu-pci-0b00", "temp2", 55}, // edge reads 0.0, a placeholder
+      {"amdgpu-pci-0b00", "temp2", 55},  // edge reads 0.0, a placeholder
       {"nct6775-isa-0290", "temp1", -5}, // -4.6
       {"nct6775-isa-0290", "fan4", 730}}},
     {"malformed-config",
@@ -227,7 +228,8 @@ void PrintTo(const Machine &machine, std::ostream *out)
     *out << machine.fixture;
 }
 
-class MachineTest : public SensorTest, public testing::WithParamInterface<Machine> {
+class MachineTest : public SensorTest, public testing::WithParamInterface<Machine>
+{
 };
 
 TEST_P(MachineTest, ChoosesEachSourceByChipAndLabel)
@@ -313,10 +315,19 @@ TEST_F(ReadingTest, StoresOnlyPlausibleValuesOfLaterReads)
         const char *content;
         int32_t cpu;
     } cases[] = {
-        {"45499", 45},     {"45500", 46},  {"-4500", -5},   {"-4600", -5},
-        {"124999", 125},   {"125000", kUnset}, {"-40000", kUnset}, {"abc", kUnset},
-        {"", kUnset},      {"99999999999999999999999", kUnset}, {"-2147483649000", kUnset},
-        {"nan", kUnset},   {"62000", 62},
+        {"45499", 45},
+        {"45500", 46},
+        {"-4500", -5},
+        {"-4600", -5},
+        {"124999", 125},
+        {"125000", kUnset},
+        {"-40000", kUnset},
+        {"abc", kUnset},
+        {"", kUnset},
+        {"99999999999999999999999", kUnset},
+        {"-2147483649000", kUnset},
+        {"nan", kUnset},
+        {"62000", 62},
     };
     std::string file = input_file(quorvane::kCpu);
     for (const Case &c : cases) {
@@ -485,11 +496,13 @@ TEST_F(DescriptionTest, ExplainsMissingSensorsAndWhatToDo)
 TEST_F(DescriptionTest, SaysWhenTheConfigurationDidNotParse)
 {
     MOUNT_OR_SKIP("malformed-config");
+    // libsensors would print the error on the program's console.
+    testing::internal::CaptureStderr();
     ASSERT_EQ(Quorvane_Initialize(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     std::string text = describe();
     EXPECT_NE(text.find("Configuration: EMPTY"), std::string::npos) << text;
-    EXPECT_NE(text.find("/etc/sensors.d/broken.conf:3: syntax error"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("/etc/sensors.d/broken.conf:3: syntax error"), std::string::npos) << text;
 }
 
 TEST_F(DescriptionTest, SaysWhenNotBroughtUp)
@@ -501,8 +514,9 @@ TEST_F(DescriptionTest, SaysWhenNotBroughtUp)
 
 // ---- Writing the description file ----
 
-class DumpFileTest : public SensorTest {
-protected:
+class DumpFileTest : public SensorTest
+{
+  protected:
     void SetUp() override
     {
         dir_ = testing::TempDir() + "quorvane-dump-" + std::to_string(getpid());
@@ -542,7 +556,8 @@ TEST_F(DumpFileTest, ReplacesTheFileWithTheUsualMode)
         int32_t result = dump(u"sensorinfo.txt");
         umask(previous);
         ASSERT_EQ(result, 0);
-        struct stat info {};
+        struct stat info {
+        };
         ASSERT_EQ(stat((dir_ + "/sensorinfo.txt").c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
         EXPECT_EQ(files(), std::vector<std::string>{"sensorinfo.txt"}); // no temporary left
@@ -577,8 +592,7 @@ TEST_F(DumpFileTest, LeavesTheOldFileWhenTheDirectoryIsReadOnly)
     write_text(dir_ + "/sensorinfo.txt", "an older description\n");
     // Root writes anywhere; a read-only mount stops even root.
     ASSERT_EQ(mount(dir_.c_str(), dir_.c_str(), nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(mount(nullptr, dir_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr),
-              0);
+    ASSERT_EQ(mount(nullptr, dir_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
     EXPECT_NE(dump(u"sensorinfo.txt"), 0);
     EXPECT_EQ(read_text(dir_ + "/sensorinfo.txt"), "an older description\n");
     EXPECT_EQ(files(), std::vector<std::string>{"sensorinfo.txt"});

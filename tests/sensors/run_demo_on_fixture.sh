@@ -32,6 +32,7 @@ rc=$?
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ $rc -eq 77 ] && { cat stderr; exit 77; }
 [ $rc -eq 0 ] || fail "exit status $rc"
+[ -s stderr ] && fail "the run wrote to standard error"
 
 expected="Initializing...$status"$'\n'
 for n in $(seq 1 20); do

@@ -5,6 +5,7 @@
 // are the fixture's. Exits with the command's status. When no mount
 // namespace can be made it exits with 77 (a skip for CTest), or with 1
 // under CI=true, where a skip would hide a broken test machine.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -13,15 +14,43 @@
 
 #include "fixture.h"
 
-namespace {
+namespace
+{
 
 constexpr int kSkipped = 77;
 
-int status_of(int wait_status)
+volatile pid_t command_pid;
+
+// A signal meant for the command is passed on, so that it shuts down in its
+// own way while this process stays to remove the fixture.
+extern "C" void pass_on(int sig)
+{
+    if (command_pid > 0)
+        kill(command_pid, sig);
+}
+
+void pass_signals_on(void)
+{
+    struct sigaction action {
+    };
+    action.sa_handler = pass_on;
+    sigemptyset(&action.sa_mask);
+    // Ctrl-C and Ctrl-\ reach the command from the terminal already.
+    for (int sig : {SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
+}
+
+// Ends this process the way the command ended: same status, same signal.
+int end_like(int wait_status)
 {
     if (WIFEXITED(wait_status))
         return WEXITSTATUS(wait_status);
-    return 128 + WTERMSIG(wait_status);
+    int sig = WTERMSIG(wait_status);
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return 128 + sig;
 }
 
 } // namespace
@@ -56,9 +85,11 @@ int main(int argc, char **argv)
         perror(nullptr);
         _exit(127);
     }
+    command_pid = child;
+    pass_signals_on();
     int wait_status = 0;
     while (waitpid(child, &wait_status, 0) < 0) {
     }
     unmount_fixture();
-    return status_of(wait_status);
+    return end_like(wait_status);
 }
