@@ -34,8 +34,7 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace
-{
+namespace {
 
 std::string fixture_file = QUORVANE_BENCH_FIXTURE;
 
@@ -176,8 +175,7 @@ BENCHMARK(BM_InitializeTenChips)->Unit(benchmark::kMicrosecond);
 
 // Keeps each benchmark's real time per iteration (ns) for the ratios: the
 // median of the repetitions when there are several.
-class RecordingReporter : public benchmark::ConsoleReporter
-{
+class RecordingReporter : public benchmark::ConsoleReporter {
   public:
     explicit RecordingReporter(OutputOptions options) : ConsoleReporter(options) {}
     std::map<std::string, double> ns_per_iteration;
@@ -218,8 +216,7 @@ class RecordingReporter : public benchmark::ConsoleReporter
 
 double now_ms(void)
 {
-    struct timespec t {
-    };
+    struct timespec t {};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }

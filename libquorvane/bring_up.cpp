@@ -7,11 +7,9 @@
 
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
-namespace
-{
+namespace {
 
 // libsensors prints parse errors to stderr by default; the console belongs
 // to the program, so the first error is kept for the description file.

@@ -13,11 +13,9 @@
 #define QUORVANE_VERSION "unknown"
 #endif
 
-namespace quorvane
-{
+namespace quorvane {
 
-namespace
-{
+namespace {
 
 constexpr const char *kReadingNames[kReadingCount] = {"CPU", "GPU", "MBD", "FAN"};
 

@@ -15,8 +15,7 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace
-{
+namespace {
 
 // Appends c as UTF-8; false when out is full.
 bool append_utf8(char32_t c, char *out, size_t size, size_t *length)

@@ -6,11 +6,9 @@
 #include "rules.h"
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
-namespace
-{
+namespace {
 
 bool is_wanted_feature(const sensors_feature *feature)
 {

@@ -4,13 +4,11 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
 State state = {};
 
-namespace
-{
+namespace {
 
 void clear_choices(void)
 {

@@ -5,11 +5,9 @@
 #include "quorvane.h"
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
-namespace
-{
+namespace {
 
 // Outside these bounds a value is a placeholder or a broken input:
 // -128 or 127 degrees from a chip with no diode, 65535 RPM from a fan
@@ -38,8 +36,7 @@ int round_to_int(double value)
 
 using namespace quorvane;
 
-namespace
-{
+namespace {
 
 // Stores the reading through out when its source reads a plausible value.
 // A failed or implausible read stores nothing: the caller's 0 stays.

@@ -6,8 +6,7 @@
 #include <fnmatch.h>
 #include <strings.h>
 
-namespace quorvane
-{
+namespace quorvane {
 
 // One entry per rule. For each reading the first rule that leaves a usable
 // input decides; the order of entries is the order of preference.
@@ -118,8 +117,7 @@ bool matches_any(const char *patterns, const char *name)
     return false;
 }
 
-namespace
-{
+namespace {
 
 bool is_word_char(char c)
 {

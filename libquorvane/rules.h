@@ -5,8 +5,7 @@
 
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
 // How a rule's label patterns are matched (patterns are fnmatch(3) globs).
 enum class Match {

@@ -2,11 +2,9 @@
 #include "rules.h"
 #include "state.h"
 
-namespace quorvane
-{
+namespace quorvane {
 
-namespace
-{
+namespace {
 
 Kind kind_of(Reading reading)
 {

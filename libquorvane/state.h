@@ -9,8 +9,7 @@
 
 #include <sensors/sensors.h>
 
-namespace quorvane
-{
+namespace quorvane {
 
 // The four readings, in the order of Quorvane_GetSensorsValue.
 enum Reading { kCpu, kGpu, kMbd, kFan, kReadingCount };

@@ -17,8 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 const char kClassDir[] = "/sys/class";
 const char kConfigFile[] = "/etc/sensors3.conf";

@@ -24,8 +24,7 @@
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 constexpr int32_t kUnset = -999; // what a reading holds when nothing is stored
 const char *const kReadingNames[] = {"CPU", "GPU", "MBD", "FAN"};
@@ -144,8 +143,7 @@ std::map<std::string, double> sensors_json(const char *options)
     return values;
 }
 
-class SensorTest : public testing::Test
-{
+class SensorTest : public testing::Test {
   protected:
     void TearDown() override
     {
@@ -228,9 +226,7 @@ void PrintTo(const Machine &machine, std::ostream *out)
     *out << machine.fixture;
 }
 
-class MachineTest : public SensorTest, public testing::WithParamInterface<Machine>
-{
-};
+class MachineTest : public SensorTest, public testing::WithParamInterface<Machine> {};
 
 TEST_P(MachineTest, ChoosesEachSourceByChipAndLabel)
 {
@@ -514,8 +510,7 @@ TEST_F(DescriptionTest, SaysWhenNotBroughtUp)
 
 // ---- Writing the description file ----
 
-class DumpFileTest : public SensorTest
-{
+class DumpFileTest : public SensorTest {
   protected:
     void SetUp() override
     {
@@ -556,8 +551,7 @@ TEST_F(DumpFileTest, ReplacesTheFileWithTheUsualMode)
         int32_t result = dump(u"sensorinfo.txt");
         umask(previous);
         ASSERT_EQ(result, 0);
-        struct stat info {
-        };
+        struct stat info {};
         ASSERT_EQ(stat((dir_ + "/sensorinfo.txt").c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
         EXPECT_EQ(files(), std::vector<std::string>{"sensorinfo.txt"}); // no temporary left

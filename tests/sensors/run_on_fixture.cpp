@@ -14,8 +14,7 @@
 
 #include "fixture.h"
 
-namespace
-{
+namespace {
 
 constexpr int kSkipped = 77;
 
@@ -31,8 +30,7 @@ extern "C" void pass_on(int sig)
 
 void pass_signals_on(void)
 {
-    struct sigaction action {
-    };
+    struct sigaction action {};
     action.sa_handler = pass_on;
     sigemptyset(&action.sa_mask);
     // Ctrl-C and Ctrl-\ reach the command from the terminal already.
