@@ -11,6 +11,9 @@
 #   TOOL            quorvane-fixture, to run on the fixture machine FIXTURE,
 #                   where the program must print EXPECTED; without them it
 #                   runs on this machine and prints any well-formed values
+# QUORVANE_BUILD_CFLAGS, when set, holds the compiler and linker flags that
+# the installed library was built with and that its users need too (the
+# sanitizers' runtime must come first, for example).
 # shellcheck source=tests/install/common.sh
 . "$(dirname "$0")/common.sh"
 require_real_library
@@ -25,8 +28,8 @@ fi
 
 flags=$(pkg-config --cflags --libs quorvane) || fail "pkg-config does not know quorvane"
 echo "pkg-config --cflags --libs quorvane: $flags"
-# shellcheck disable=SC2086 # the flags are separate words
-"$cc" -std=c11 -Wall -Wextra -Werror -o "$work/read_values" "$source" $flags ||
+# shellcheck disable=SC2086 # the flags, the build's too, are separate words
+"$cc" ${QUORVANE_BUILD_CFLAGS:-} -std=c11 -Wall -Wextra -Werror -o "$work/read_values" "$source" $flags ||
     fail "read_values.c does not build with those flags"
 
 if [ "$pcdir" != - ]; then
