@@ -39,6 +39,24 @@ extern "C" {
  * Brings the library up. Returns 0 when the library is ready; any other
  * value is a failure code of the library's own. Call it once, before the
  * other entry points.
+ *
+ * Failure codes of the Linux library (on libsensors); the description file
+ * written by Quorvane_DumpSensorsInfo explains each and what to do:
+ *   1  libsensors could not start: sysfs is not mounted at /sys, or memory
+ *      ran out.
+ *   2  no sensor chip at all: no hwmon driver is loaded (a virtual machine
+ *      or container usually has none). Run sensors-detect, load the drivers.
+ *   3  chips, but none with a temperature or fan input.
+ *   4  temperature or fan inputs, but none passed the checks (fault flag,
+ *      disabled, read failed, implausible value, unconnected or unrelated
+ *      input) and matched a rule for CPU, GPU, MBD or FAN.
+ *   5  the library's own tables could not be allocated.
+ * A system sensors configuration (/etc/sensors3.conf, /etc/sensors.d) that
+ * does not parse is no failure: the library reads again with an empty one
+ * and says so in the description file.
+ *
+ * Calling it again, with or without Quorvane_Exitialize between, starts
+ * the library afresh.
  */
 int32_t QUORVANE_CALL Quorvane_Initialize(void);
 
@@ -65,7 +83,10 @@ int32_t QUORVANE_CALL Quorvane_GetSensorsValue(int32_t *cpu, int32_t *gpu, int32
 
 /*
  * Releases what the library acquired. No further call follows except a new
- * Quorvane_Initialize. Returns 0 on success.
+ * Quorvane_Initialize. Returns 0 on success. Safe after a failed bring-up
+ * and when called twice. The Linux library first writes the description
+ * file again when readings failed after it was written, so that the file
+ * explains the zeros of those samples.
  */
 int32_t QUORVANE_CALL Quorvane_Exitialize(void);
 
