@@ -252,14 +252,17 @@ TEST_P(Interrupted, DuringTheSamplesShutsDownKeepsTheLogAndEndsBySignal)
     std::vector<Call> seen = calls();
     ASSERT_GE(seen.size(), 5u);
     EXPECT_EQ(seen.back().name, "Quorvane_Exitialize");
-    size_t samples = seen.size() - 3;
-    EXPECT_LT(samples, 20u);
+    size_t calls_made = seen.size() - 3;
+    EXPECT_LT(calls_made, 20u);
+    // A signal that lands inside a reading call leaves that sample unprinted:
+    // after an interrupt nothing more is printed.
     std::string expected = typical_transcript();
-    size_t end = 0;
-    for (size_t line = 0; line < samples + 1; line++)
-        end = expected.find('\n', end) + 1;
-    EXPECT_EQ(done.output, expected.substr(0, end)) << "no prompt, no further message";
-    EXPECT_EQ(log(), crlf(expected.substr(0, end)));
+    size_t printed = std::count(done.output.begin(), done.output.end(), '\n') - 1;
+    EXPECT_TRUE(printed == calls_made || printed + 1 == calls_made)
+        << printed << " samples printed, " << calls_made << " taken";
+    EXPECT_EQ(done.output, expected.substr(0, done.output.size()))
+        << "no prompt, no further message";
+    EXPECT_EQ(log(), crlf(done.output));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Interrupted, ::testing::ValuesIn(kInterruptCases),
