@@ -8,17 +8,7 @@
 set -u
 tool=$1 demo=$2 fixtures=$3
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-demo-run-XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- stdout"; cat stdout
-    echo "--- stderr"; cat stderr
-    [ -f sensorinfo.txt ] && { echo "--- sensorinfo.txt"; cat sensorinfo.txt; }
-    exit 1
-}
+. "$(dirname "$0")/run_common.sh"
 
 # Inside the fixture's namespace: the program, and the chip going away.
 env -u LD_LIBRARY_PATH "$tool" "$fixtures/amd-desktop.hwmon" sh -c '

@@ -13,17 +13,7 @@ set -u
 tool=$1 demo=$2 fixture=$3 status=$4 sample=$5
 shift 5
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-demo-run-XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- stdout"; cat stdout
-    echo "--- stderr"; cat stderr
-    [ -f sensorinfo.txt ] && { echo "--- sensorinfo.txt"; cat sensorinfo.txt; }
-    exit 1
-}
+. "$(dirname "$0")/run_common.sh"
 
 start=$(date +%s%N)
 # No LD_LIBRARY_PATH: the program must find the real library by itself.
