@@ -168,6 +168,14 @@ bool still_running(Child &child)
            info.si_pid == 0;
 }
 
+void send_until_end(Child &child, const std::string &bytes, int tries)
+{
+    for (int i = 0; i < tries && still_running(child); i++) {
+        send_input(child, bytes);
+        usleep(100 * 1000);
+    }
+}
+
 Finished finish_child(Child &child, int timeout_ms)
 {
     Finished done;

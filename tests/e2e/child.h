@@ -51,6 +51,10 @@ void send_input(Child &child, const std::string &bytes);
 // True while the child has not ended.
 bool still_running(Child &child);
 
+// Writes bytes to the child's input every 100 ms until it ends, for at most
+// tries times: a key sent before the program waits for one can be lost.
+void send_until_end(Child &child, const std::string &bytes, int tries = 100);
+
 // Closes the child's input, collects the rest of its output and its exit.
 Finished finish_child(Child &child, int timeout_ms = 60000);
 

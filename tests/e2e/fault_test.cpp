@@ -323,10 +323,7 @@ TEST_F(Trouble, CtrlCOnATerminalDuringTheFinalWaitRestoresTheTerminal)
     ASSERT_EQ(tcgetattr(child.terminal, &before), 0);
     ASSERT_TRUE(read_until(child, "Press any key to continue . . . ", 60000)) << child.seen;
     // The terminal turns Ctrl-C into SIGINT only while ISIG is kept on.
-    for (int i = 0; i < 50 && still_running(child); i++) {
-        send_input(child, "\x03");
-        usleep(100 * 1000);
-    }
+    send_until_end(child, "\x03", 50);
     Finished done = finish_child(child);
     EXPECT_TRUE(ended_by(done, SIGINT)) << "wait status " << done.status;
     ASSERT_TRUE(done.has_modes);

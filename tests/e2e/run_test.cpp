@@ -143,12 +143,7 @@ TEST_F(Run, FinalWaitHoldsUntilAKeyWithTheLogComplete)
     EXPECT_EQ(log(), crlf(expected));
     usleep(500 * 1000);
     EXPECT_TRUE(still_running(child)) << "the program did not wait for a key";
-    // A key sent before the prompt is read can be lost under Wine: keep
-    // sending until the program ends.
-    for (int i = 0; i < 100 && still_running(child); i++) {
-        send_input(child, "k");
-        usleep(100 * 1000);
-    }
+    send_until_end(child, "k");
     Finished done = finish_child(child);
     EXPECT_TRUE(WIFEXITED(done.status) && WEXITSTATUS(done.status) == 0);
 }
@@ -191,10 +186,7 @@ TEST_F(NativeRun, TerminalShowsInitializingWhileTheLibraryComesUp)
     EXPECT_EQ(log(), "") << "the log is written only at its close";
 
     ASSERT_TRUE(read_until(child, "Press any key to continue . . . ", 60000)) << child.seen;
-    for (int i = 0; i < 100 && still_running(child); i++) {
-        send_input(child, "x");
-        usleep(100 * 1000);
-    }
+    send_until_end(child, "x");
     Finished done = finish_child(child);
     EXPECT_TRUE(WIFEXITED(done.status) && WEXITSTATUS(done.status) == 0);
     std::string expected = crlf(transcript("OK, 0", {kTypical}));
