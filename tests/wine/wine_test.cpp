@@ -240,6 +240,9 @@ TEST_F(WineRun, OnAConsoleInitializingShowsBeforeTheBringUpEnds)
         },
         kEndMs))
         << run.on_screen;
+    // The words come just before the call: give its trace line a moment.
+    // The gate keeps the run inside the call, so no later call can follow.
+    wait_until([&] { return !calls(file("run.trace")).empty(); }, kEndMs);
     EXPECT_EQ(calls(file("run.trace")), std::vector<std::string>{"Quorvane_Initialize"});
     EXPECT_EQ(run.on_screen.find("OK, 0"), std::string::npos);
 
