@@ -77,8 +77,7 @@ bool starts_with(const std::string &text, const std::string &start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-class WineRun : public testing::Test
-{
+class WineRun : public testing::Test {
   protected:
     void SetUp() override
     {
@@ -308,8 +307,7 @@ TEST_F(WineRun, WithoutTheLibraryTheProgramDoesNotStart)
 // interpreter of its pause alike, as on a console.
 enum class Moment { BringUp, Samples, Pause };
 
-class WineInterrupt : public WineRun
-{
+class WineInterrupt : public WineRun {
   protected:
     void interrupt_at(Moment moment);
 };
