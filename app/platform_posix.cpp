@@ -118,16 +118,22 @@ FILE *open_log_file(const char *name, char *why, size_t why_size)
         snprintf(why, why_size, "%s", strerror(errno));
         return nullptr;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only a regular file is held and emptied. A device such as /dev/null or
+    // /dev/full is shared by every program that writes to it, has no length,
+    // and still takes the log.
+    struct stat info = {};
+    if (fstat(fd, &info) != 0) {
+        snprintf(why, why_size, "%s", strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    if (S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) != 0) {
         snprintf(why, why_size, "%s",
                  errno == EWOULDBLOCK ? "in use by another run" : strerror(errno));
         close(fd);
         return nullptr;
     }
-    // Only a regular file is emptied; a device such as /dev/full has no
-    // length and still takes the log.
-    struct stat info = {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
         snprintf(why, why_size, "%s", strerror(errno));
         close(fd);
         return nullptr;
