@@ -228,7 +228,7 @@ void measure_bare_sleeps(std::vector<double> *overshoots_ms)
     for (int i = 0; i < 19; i++) {
         double start = now_ms();
         struct timespec half = {0, 500000000L};
-        ppoll(nullptr, 0, &half, nullptr);
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &half, nullptr);
         overshoots_ms->push_back(now_ms() - start - 500.0);
     }
 }
