@@ -95,6 +95,24 @@ struct timespec time_left(const struct timespec &deadline)
     return left;
 }
 
+// Holds a regular log file against other runs and empties it. Returns why
+// it cannot, or NULL. A device such as /dev/null or /dev/full is left as it
+// is: every program that writes to it shares it, it has no length, and it
+// still takes the log.
+const char *claim_log(int fd)
+{
+    struct stat info = {};
+    if (fstat(fd, &info) != 0)
+        return strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? "in use by another run" : strerror(errno);
+    if (ftruncate(fd, 0) != 0)
+        return strerror(errno);
+    return nullptr;
+}
+
 } // namespace
 
 void prepare_process(void)
@@ -123,29 +141,10 @@ FILE *open_log_file(const char *name, char *why, size_t why_size)
         snprintf(why, why_size, "%s", strerror(errno));
         return nullptr;
     }
-    // Only a regular file is held and emptied. A device such as /dev/null or
-    // /dev/full is shared by every program that writes to it, has no length,
-    // and still takes the log.
-    struct stat info = {};
-    if (fstat(fd, &info) != 0) {
-        snprintf(why, why_size, "%s", strerror(errno));
-        close(fd);
-        return nullptr;
-    }
-    if (S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        snprintf(why, why_size, "%s",
-                 errno == EWOULDBLOCK ? "in use by another run" : strerror(errno));
-        close(fd);
-        return nullptr;
-    }
-    if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
-        snprintf(why, why_size, "%s", strerror(errno));
-        close(fd);
-        return nullptr;
-    }
-    FILE *log = fdopen(fd, "w+");
+    const char *problem = claim_log(fd);
+    FILE *log = problem == nullptr ? fdopen(fd, "w+") : nullptr;
     if (log == nullptr) {
-        snprintf(why, why_size, "%s", strerror(errno));
+        snprintf(why, why_size, "%s", problem != nullptr ? problem : strerror(errno));
         close(fd);
     }
     return log;
